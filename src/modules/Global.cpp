@@ -1,0 +1,5 @@
+#include "modules/Global.h"
+
+namespace Global {
+QString gstrMessage;
+}
