@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Kestrine needs: `run` for building and starting
+# it, `test` for building it and running every test. Does nothing when they
+# are all present already. Uses sudo when not run as root.
+set -euo pipefail
+
+run_packages=(
+  cmake g++ make pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libcurl4-openssl-dev libgmime-3.0-dev
+  fonts-dejavu-core
+)
+test_packages=(
+  "${run_packages[@]}"
+  binutils python3 python3-aiosmtpd valgrind
+  xvfb xauth xdotool xclip imagemagick x11-utils
+  postfix dovecot-core dovecot-pop3d iproute2 util-linux curl
+)
+
+case "${1:-}" in
+  run) wanted=("${run_packages[@]}") ;;
+  test) wanted=("${test_packages[@]}") ;;
+  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+esac
+
+missing=()
+for package in "${wanted[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "install-deps: need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+  as_root=(sudo)
+fi
+echo "install-deps: installing ${missing[*]}"
+# Postfix is installed only to be started privately by the end-to-end tests:
+# "No configuration" keeps it from setting up or starting a service of the host.
+echo 'postfix postfix/main_mailer_type select No configuration' | "${as_root[@]}" debconf-set-selections
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+namespace ui {
+
+// Buttons and icons, combined by adding, and the answers: the values the
+// window system has always used.
+inline constexpr int MB_OK = 0;
+inline constexpr int MB_YESNO = 4;
+inline constexpr int MB_ICONERROR = 16;
+inline constexpr int MB_ICONQUESTION = 32;
+
+inline constexpr int IDOK = 1;
+inline constexpr int IDYES = 6;
+inline constexpr int IDNO = 7;
+
+// A box as it would be shown: prompt with CR LF breaks, buttons plus icon, and
+// the title in the title bar (the application title when none was given).
+struct MessageBoxRequest {
+  QString Prompt;
+  int Buttons = MB_OK;
+  QString Title;
+};
+
+// Shows a box that is modal to all of the program's windows and returns the
+// button pressed. Each CR LF in the prompt starts a new line.
+int MsgBox(const QString &prompt, int buttons = MB_OK, const QString &title = QString());
+
+// Lets a test answer boxes instead of a person: while a responder is set,
+// MsgBox hands it the request and returns its answer without showing a box.
+// Returns the responder that was set before; pass nullptr to show real boxes.
+using MessageBoxResponder = std::function<int(const MessageBoxRequest &)>;
+MessageBoxResponder SetMessageBoxResponder(MessageBoxResponder responder);
+
+} // namespace ui

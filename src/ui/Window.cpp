@@ -1,0 +1,112 @@
+#include "ui/Window.h"
+
+#include "ui/ControlFactory.h"
+#include "ui/Controls.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLabel>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <string>
+
+namespace ui {
+
+namespace {
+
+// The top-level widget of a loaded window. It tells its owner when the user
+// closes it, so that the window counts as unloaded at once, even though Qt
+// deletes the widget itself only on its next pass through the event loop.
+class FormWidget : public QWidget {
+public:
+  explicit FormWidget(std::function<void()> onClosed) : onClosed_(std::move(onClosed)) {
+    setAttribute(Qt::WA_DeleteOnClose);
+  }
+
+protected:
+  void closeEvent(QCloseEvent *event) override {
+    QWidget::closeEvent(event);
+    if (event->isAccepted() && onClosed_)
+      onClosed_();
+  }
+
+private:
+  std::function<void()> onClosed_;
+};
+
+void LinkBuddies(std::span<const ControlSpec> controls, const std::map<std::string, QWidget *> &widgets) {
+  for (const ControlSpec &spec : controls) {
+    if (spec.Kind != Kind::Label || *spec.Buddy == '\0')
+      continue;
+    QWidget *field = widgets.at(spec.Buddy);
+    static_cast<QLabel *>(widgets.at(spec.Name))->setBuddy(field);
+    field->setAccessibleName(QString::fromUtf8(spec.Caption));
+  }
+}
+
+// Orders the focusable controls by tab index and returns the first of them.
+QWidget *SetTabOrder(std::span<const ControlSpec> controls, const std::map<std::string, QWidget *> &widgets) {
+  std::vector<const ControlSpec *> order;
+  for (const ControlSpec &spec : controls)
+    if (widgets.at(spec.Name)->focusPolicy() != Qt::NoFocus)
+      order.push_back(&spec);
+  std::stable_sort(order.begin(), order.end(),
+                   [](const ControlSpec *a, const ControlSpec *b) { return a->TabIndex < b->TabIndex; });
+  for (std::size_t i = 1; i < order.size(); ++i)
+    QWidget::setTabOrder(widgets.at(order[i - 1]->Name), widgets.at(order[i]->Name));
+  return order.empty() ? nullptr : widgets.at(order.front()->Name);
+}
+
+} // namespace
+
+Window::Window(const WindowSpec &spec, std::span<const ControlSpec> controls) : spec_(spec), controls_(controls) {}
+
+Window::~Window() {
+  // After the application has gone its widgets have gone with it.
+  if (form_ && QCoreApplication::instance())
+    delete form_.data();
+}
+
+void Window::Show() {
+  if (!form_)
+    Create();
+  form_->show();
+  form_->raise();
+  form_->activateWindow();
+}
+
+void Window::Create() {
+  auto *form = new FormWidget([this] { Unload(); });
+  form->setWindowTitle(QString::fromUtf8(spec_.Caption));
+  const QRect client = spec_.ClientArea.ToPixels();
+  form->setGeometry(client);
+  form->setFixedSize(client.size());
+
+  std::map<std::string, QWidget *> widgets;
+  for (const ControlSpec &spec : controls_)
+    widgets[spec.Name] = CreateControl(spec, form);
+  LinkBuddies(controls_, widgets);
+  QWidget *first = SetTabOrder(controls_, widgets);
+
+  for (Control *member : members_) {
+    auto found = widgets.find(member->Name());
+    if (found == widgets.end())
+      throw std::logic_error(std::string("no control named ") + member->Name() + " in the window's table");
+    member->Bind(found->second);
+  }
+  form_ = form;
+  Load();
+  if (first)
+    first->setFocus(Qt::TabFocusReason);
+}
+
+void Window::Unload() {
+  form_.clear();
+  for (Control *member : members_)
+    member->Bind(nullptr);
+}
+
+} // namespace ui

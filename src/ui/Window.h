@@ -1,0 +1,51 @@
+#pragma once
+
+#include "ui/ControlSpec.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <span>
+#include <vector>
+
+namespace ui {
+
+class Control;
+
+// A window defined by its control table. It is created, with its controls, the
+// first time it is shown, and its load step runs then; closing it by the user
+// destroys it, so the next Show() builds it afresh and loads it again.
+class Window {
+public:
+  Window(const WindowSpec &spec, std::span<const ControlSpec> controls);
+  virtual ~Window();
+  Window(const Window &) = delete;
+  Window &operator=(const Window &) = delete;
+
+  // Shows the window without making it modal and returns at once; a window
+  // that is already open is only brought forward.
+  void Show();
+  bool IsLoaded() const { return !form_.isNull(); }
+
+  // The top-level widget while the window is loaded, for placing boxes and for tests.
+  QWidget *Widget() const { return form_; }
+  const WindowSpec &Spec() const { return spec_; }
+  std::span<const ControlSpec> ControlTable() const { return controls_; }
+
+protected:
+  // Runs each time the window is created, before it is first shown.
+  virtual void Load() {}
+
+private:
+  friend class Control;
+  void Register(Control *member) { members_.push_back(member); }
+  void Create();
+  void Unload();
+
+  WindowSpec spec_;
+  std::span<const ControlSpec> controls_;
+  std::vector<Control *> members_;
+  QPointer<QWidget> form_;
+};
+
+} // namespace ui
