@@ -1,5 +1,7 @@
 #include "windows/main/frmKestrine.h"
 
+#include "windows/about/frmAbout.h"
+
 using ui::Kind;
 
 const char kDefaultBody[] = "This is a test of the SMTP server of IIS.\r\n"
@@ -52,4 +54,4 @@ bool frmKestrine::SendEmail() { return false; }
 
 void frmKestrine::cmdSendEmail_Click() {}
 
-void frmKestrine::cmdAbout_Click() {}
+void frmKestrine::cmdAbout_Click() { frmAbout::Instance().Show(); }
