@@ -11,9 +11,7 @@ ErrorRecord::ErrorRecord(std::int32_t number, QString description)
     : number_(number), description_(std::move(description)),
       what_(QString::number(number_).toStdString() + ": " + description_.toStdString()) {}
 
-void RaiseError(std::int32_t number, const QString &description) {
-  throw ErrorRecord(number, description);
-}
+void RaiseError(std::int32_t number, const QString &description) { throw ErrorRecord(number, description); }
 
 HandlingError::HandlingError(const ErrorRecord &error) : previous_(current) { current = &error; }
 

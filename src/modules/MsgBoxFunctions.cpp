@@ -13,5 +13,6 @@ void MsgBoxError(QString &message) {
 }
 
 std::int16_t MsgBoxYesNo(const QString &message) {
-  return static_cast<std::int16_t>(ui::MsgBox(message, ui::MB_YESNO + ui::MB_ICONQUESTION, app::ExecutableName()));
+  return static_cast<std::int16_t>(
+      ui::MsgBox(message, ui::MB_YESNO + ui::MB_ICONQUESTION, app::ExecutableName()));
 }

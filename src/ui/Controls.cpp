@@ -22,8 +22,9 @@ Control::Control(Window &owner, const char *name) : name_(name) { owner.Register
 
 QWidget &Control::Bound() const {
   if (!widget_)
-    RaiseError(kObjectNotLoaded, QStringLiteral("The control %1 is not available: its window is not open.")
-                                     .arg(QLatin1String(name_)));
+    RaiseError(
+        kObjectNotLoaded,
+        QStringLiteral("The control %1 is not available: its window is not open.").arg(QLatin1String(name_)));
   return *widget_;
 }
 
@@ -51,7 +52,8 @@ void ListBox::AddItem(const QString &item) { AsList(Bound()).addItem(item); }
 QString ListBox::List(int index) const {
   QListWidgetItem *item = AsList(Bound()).item(index);
   if (!item)
-    RaiseError(kInvalidIndex, QStringLiteral("The list %1 has no item %2.").arg(QLatin1String(Name())).arg(index));
+    RaiseError(kInvalidIndex,
+               QStringLiteral("The list %1 has no item %2.").arg(QLatin1String(Name())).arg(index));
   return item->text();
 }
 

@@ -62,7 +62,8 @@ QWidget *SetTabOrder(std::span<const ControlSpec> controls, const std::map<std::
 
 } // namespace
 
-Window::Window(const WindowSpec &spec, std::span<const ControlSpec> controls) : spec_(spec), controls_(controls) {}
+Window::Window(const WindowSpec &spec, std::span<const ControlSpec> controls)
+    : spec_(spec), controls_(controls) {}
 
 Window::~Window() {
   // After the application has gone its widgets have gone with it.

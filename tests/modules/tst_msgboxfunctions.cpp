@@ -28,14 +28,17 @@ private slots:
     QTest::addColumn<QString>("report");
     QTest::newRow("number 5") << "Err_SendEmail" << 5 << "It failed"
                               << "Err_SendEmail\r\nError code = 5\r\nDescription = It failed\r\n";
-    QTest::newRow("number 0") << "Err_SendEmail" << 0 << "x" << "Err_SendEmail\r\nError code = 0\r\nDescription = x\r\n";
+    QTest::newRow("number 0") << "Err_SendEmail" << 0 << "x"
+                              << "Err_SendEmail\r\nError code = 0\r\nDescription = x\r\n";
     QTest::newRow("negative") << "Err_SendEmail" << -2147221504 << "y"
                               << "Err_SendEmail\r\nError code = -2147221504\r\nDescription = y\r\n";
     QTest::newRow("empty description") << "Err_SendEmail" << 550 << ""
                                        << "Err_SendEmail\r\nError code = 550\r\nDescription = \r\n";
-    QTest::newRow("message ending in CR LF") << "Err_SendEmail\r\n" << 7 << "z"
+    QTest::newRow("message ending in CR LF") << "Err_SendEmail\r\n"
+                                             << 7 << "z"
                                              << "Err_SendEmail\r\n\r\nError code = 7\r\nDescription = z\r\n";
-    QTest::newRow("empty message") << "" << 1 << "d" << "\r\nError code = 1\r\nDescription = d\r\n";
+    QTest::newRow("empty message") << "" << 1 << "d"
+                                   << "\r\nError code = 1\r\nDescription = d\r\n";
   }
 
   void errorReportAppendsNumberAndDescription() {

@@ -48,8 +48,9 @@ private slots:
   void responderSeesPromptButtonsAndTitle() {
     BoxAnswerer boxes;
     boxes.Answer(ui::IDNO);
-    QCOMPARE(ui::MsgBox(QStringLiteral("Question?\r\n"), ui::MB_YESNO + ui::MB_ICONQUESTION, QStringLiteral("T")),
-             ui::IDNO);
+    QCOMPARE(
+        ui::MsgBox(QStringLiteral("Question?\r\n"), ui::MB_YESNO + ui::MB_ICONQUESTION, QStringLiteral("T")),
+        ui::IDNO);
     QCOMPARE(ui::MsgBox(QStringLiteral("Done")), ui::IDOK);
     QCOMPARE(boxes.Shown.size(), std::size_t(2));
     QCOMPARE(boxes.Shown[0].Prompt, QStringLiteral("Question?\r\n"));
@@ -65,7 +66,8 @@ private slots:
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("icon");
     QTest::addColumn<QStringList>("shown");
-    QTest::newRow("OK") << 0 << int(QMessageBox::Ok) << ui::IDOK << int(QMessageBox::NoIcon) << QStringList{"OK"};
+    QTest::newRow("OK") << 0 << int(QMessageBox::Ok) << ui::IDOK << int(QMessageBox::NoIcon)
+                        << QStringList{"OK"};
     QTest::newRow("critical OK") << 16 << int(QMessageBox::Ok) << ui::IDOK << int(QMessageBox::Critical)
                                  << QStringList{"OK"};
     QTest::newRow("question, Yes") << 36 << int(QMessageBox::Yes) << ui::IDYES << int(QMessageBox::Question)

@@ -42,20 +42,28 @@ private slots:
     QTest::addColumn<QString>("tooltip");
     QTest::newRow("txtFrom") << "QLineEdit" << QRect(1920, 240, 3975, 285) << "kestrine@brimvale.example"
                              << "Email message from address";
-    QTest::newRow("Label1") << "QLabel" << QRect(240, 240, 1575, 255) << "From email address" << "";
+    QTest::newRow("Label1") << "QLabel" << QRect(240, 240, 1575, 255) << "From email address"
+                            << "";
     QTest::newRow("txtTo") << "QLineEdit" << QRect(1920, 600, 3975, 285) << "someone@example.com"
                            << "Email message  address";
-    QTest::newRow("Label2") << "QLabel" << QRect(240, 600, 1575, 255) << "To email address" << "";
+    QTest::newRow("Label2") << "QLabel" << QRect(240, 600, 1575, 255) << "To email address"
+                            << "";
     QTest::newRow("txtSubject") << "QLineEdit" << QRect(1920, 960, 3975, 285) << "Kestrine Server"
                                 << "Email message subject";
-    QTest::newRow("Label3") << "QLabel" << QRect(240, 960, 1575, 255) << "Subject" << "";
-    QTest::newRow("Label4") << "QLabel" << QRect(240, 1320, 1575, 255) << "Importance" << "";
+    QTest::newRow("Label3") << "QLabel" << QRect(240, 960, 1575, 255) << "Subject"
+                            << "";
+    QTest::newRow("Label4") << "QLabel" << QRect(240, 1320, 1575, 255) << "Importance"
+                            << "";
     QTest::newRow("txtMessage") << "QPlainTextEdit" << QRect(1920, 2160, 3975, 2085) << QString(kDefaultBody)
                                 << "";
-    QTest::newRow("Label5") << "QLabel" << QRect(240, 2280, 1575, 255) << "Message" << "";
-    QTest::newRow("cmdSendEmail") << "QPushButton" << QRect(240, 4560, 1215, 615) << "Send Email" << "";
-    QTest::newRow("cmdAbout") << "QPushButton" << QRect(1560, 4560, 1215, 615) << "About" << "";
-    QTest::newRow("lstImportance") << "QListWidget" << QRect(1920, 1320, 3135, 645) << "Low" << "";
+    QTest::newRow("Label5") << "QLabel" << QRect(240, 2280, 1575, 255) << "Message"
+                            << "";
+    QTest::newRow("cmdSendEmail") << "QPushButton" << QRect(240, 4560, 1215, 615) << "Send Email"
+                                  << "";
+    QTest::newRow("cmdAbout") << "QPushButton" << QRect(1560, 4560, 1215, 615) << "About"
+                              << "";
+    QTest::newRow("lstImportance") << "QListWidget" << QRect(1920, 1320, 3135, 645) << "Low"
+                                   << "";
   }
 
   void twelveControls() {
@@ -67,7 +75,8 @@ private slots:
     QVERIFY(widget);
     QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), kind);
     QCOMPARE(widget->parentWidget(), form_->Widget());
-    QCOMPARE(widget->geometry(), QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15));
+    QCOMPARE(widget->geometry(),
+             QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15));
     QCOMPARE(widget->toolTip(), tooltip);
     QString shown;
     if (auto *line = qobject_cast<QLineEdit *>(widget))
@@ -161,7 +170,8 @@ private slots:
     }
     for (auto *button : form_->Widget()->findChildren<QPushButton *>()) {
       const int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin);
-      QVERIFY2(metrics.horizontalAdvance(button->text()) + 2 * margin <= button->width(), qPrintable(button->text()));
+      QVERIFY2(metrics.horizontalAdvance(button->text()) + 2 * margin <= button->width(),
+               qPrintable(button->text()));
     }
     auto *list = qobject_cast<QListWidget *>(Control("lstImportance"));
     for (int i = 0; i < list->count(); ++i) {
