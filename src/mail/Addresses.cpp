@@ -1,0 +1,196 @@
+#include "mail/Addresses.h"
+
+#include "mail/GMimeHandles.h"
+#include "mail/MailErrors.h"
+
+#include <algorithm>
+
+namespace mail {
+namespace {
+
+// Shows control characters as \r, \n, \xNN so that a quoted address cannot
+// break the line of the message that quotes it.
+QString Visible(const QString &text) {
+  QString shown;
+  for (const QChar c : text) {
+    if (c == u'\r')
+      shown += QStringLiteral("\\r");
+    else if (c == u'\n')
+      shown += QStringLiteral("\\n");
+    else if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+             c == QChar::ParagraphSeparator)
+      shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+    else
+      shown += c;
+  }
+  return shown;
+}
+
+[[noreturn]] void Invalid(const QString &field, const QString &text, const QString &why) {
+  Failure failure;
+  failure.number = kInvalidAddress;
+  failure.field = field;
+  failure.text = Visible(text);
+  failure.detail = why;
+  Raise(failure);
+}
+
+bool IsControl(QChar c) {
+  // A tab is only a blank between words; every other control could end a
+  // command or a header line.
+  return (c.category() == QChar::Other_Control && c != u'\t') || c == QChar::LineSeparator ||
+         c == QChar::ParagraphSeparator;
+}
+
+enum class Context { Structural, Quoted, Comment };
+
+// Walks `text` telling for each character whether it stands inside a quoted
+// string, inside a comment, or outside both, the only place where separators
+// and brackets mean anything.
+template <class Visit> void ForEachCharacter(const QString &text, Visit visit) {
+  bool quoted = false;
+  int commentDepth = 0;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (quoted || commentDepth > 0) {
+      const Context context = quoted ? Context::Quoted : Context::Comment;
+      visit(i, context);
+      if (c == u'\\' && i + 1 < text.size())
+        visit(++i, context);
+      else if (quoted)
+        quoted = c != u'"';
+      else
+        commentDepth += c == u'(' ? 1 : c == u')' ? -1 : 0;
+    } else if (c == u'"') {
+      quoted = true;
+      visit(i, Context::Quoted);
+    } else if (c == u'(') {
+      commentDepth = 1;
+      visit(i, Context::Comment);
+    } else {
+      visit(i, Context::Structural);
+    }
+  }
+}
+
+// GMime reads ';' as the end of a group and drops what follows it, and skips
+// parts it cannot read, so the text is cut into one part per mailbox first and
+// each part is read on its own.
+std::vector<QString> SplitParts(const QString &text) {
+  std::vector<QString> parts;
+  qsizetype start = 0;
+  bool inAngle = false;
+  ForEachCharacter(text, [&](qsizetype i, Context context) {
+    if (context != Context::Structural)
+      return;
+    const QChar c = text[i];
+    if (c == u'<')
+      inAngle = true;
+    else if (c == u'>')
+      inAngle = false;
+    else if (!inAngle && (c == u',' || c == u';')) {
+      parts.push_back(text.mid(start, i - start).trimmed());
+      start = i + 1;
+    }
+  });
+  parts.push_back(text.mid(start).trimmed());
+  std::erase_if(parts, [](const QString &part) { return part.isEmpty(); });
+  return parts;
+}
+
+QString WithoutComments(const QString &text) {
+  QString kept;
+  ForEachCharacter(text, [&](qsizetype i, Context context) {
+    if (context != Context::Comment)
+      kept += text[i];
+  });
+  return kept;
+}
+
+// True when GMime's reading of `part` accounts for all of it: the address it
+// found is the whole part, or the whole of the one <...> with nothing after it.
+bool AddressIsWholePart(const QString &part, const QString &address) {
+  const QString bare = WithoutComments(part);
+  qsizetype open = -1, close = -1;
+  int brackets = 0;
+  ForEachCharacter(bare, [&](qsizetype i, Context context) {
+    if (context == Context::Structural && (bare[i] == u'<' || bare[i] == u'>')) {
+      ++brackets;
+      (bare[i] == u'<' ? open : close) = i;
+    }
+  });
+  if (brackets == 0)
+    return bare.trimmed() == address;
+  return brackets == 2 && open >= 0 && close > open &&
+         bare.mid(open + 1, close - open - 1).trimmed() == address && bare.mid(close + 1).trimmed().isEmpty();
+}
+
+QString WhyNotAnAddress(const QString &address) {
+  const qsizetype at = address.lastIndexOf(u'@');
+  if (at < 0)
+    return QStringLiteral("it has no \"@\"");
+  if (at == 0 || at == address.size() - 1)
+    return QStringLiteral("it needs a name before the \"@\" and a domain after it");
+  for (const QChar c : address)
+    if (c.isSpace())
+      return QStringLiteral("it contains a blank");
+  return {};
+}
+
+Mailbox ReadMailbox(const QString &field, const QString &part) {
+  gmime::EnsureStarted();
+  gmime::ParserOptions options(g_mime_parser_options_new());
+  g_mime_parser_options_set_address_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_STRICT);
+  const QByteArray utf8 = part.toUtf8();
+  gmime::Ptr<InternetAddressList> list(internet_address_list_parse(options.get(), utf8.constData()));
+  const int count = list ? internet_address_list_length(list.get()) : 0;
+  if (count == 0)
+    Invalid(field, part, QStringLiteral("it is not an email address"));
+  if (count > 1)
+    Invalid(field, part, QStringLiteral("separate addresses with commas or semicolons"));
+  InternetAddress *found = internet_address_list_get_address(list.get(), 0);
+  if (!INTERNET_ADDRESS_IS_MAILBOX(found))
+    Invalid(field, part, QStringLiteral("address groups are not supported"));
+  Mailbox mailbox;
+  mailbox.address = QString::fromUtf8(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(found)));
+  mailbox.name = QString::fromUtf8(internet_address_get_name(found)).trimmed();
+  if (const QString why = WhyNotAnAddress(mailbox.address); !why.isEmpty())
+    Invalid(field, part, why);
+  if (!AddressIsWholePart(part, mailbox.address))
+    Invalid(field, part, QStringLiteral("it is not an email address"));
+  return mailbox;
+}
+
+std::vector<QString> CheckedParts(const QString &field, const QString &text) {
+  for (const QChar c : text)
+    if (IsControl(c))
+      Invalid(field, text, QStringLiteral("it contains a control character"));
+  return SplitParts(text);
+}
+
+} // namespace
+
+std::vector<Mailbox> ParseRecipients(const QString &text) {
+  const std::vector<QString> parts = CheckedParts(QStringLiteral("To"), text);
+  if (parts.empty())
+    Raise(kNoRecipient);
+  std::vector<Mailbox> mailboxes;
+  for (const QString &part : parts)
+    mailboxes.push_back(ReadMailbox(QStringLiteral("To"), part));
+  return mailboxes;
+}
+
+Mailbox ParseSender(const QString &text) {
+  const std::vector<QString> parts = CheckedParts(QStringLiteral("From"), text);
+  if (parts.empty())
+    Raise(kNoSender);
+  if (parts.size() > 1)
+    Invalid(QStringLiteral("From"), text, QStringLiteral("the sender is one address only"));
+  return ReadMailbox(QStringLiteral("From"), parts.front());
+}
+
+bool IsAscii(const QString &text) {
+  return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+} // namespace mail

@@ -1,0 +1,124 @@
+#include "mail/Compose.h"
+
+#include "app/Version.h"
+#include "mail/GMimeHandles.h"
+#include "mail/MailErrors.h"
+
+namespace mail {
+namespace {
+
+struct ImportanceHeaders {
+  const char *importance;
+  const char *priority;
+};
+
+ImportanceHeaders HeadersFor(std::int32_t importance) {
+  switch (importance) {
+  case kLow:
+    return {"low", "5"};
+  case kHigh:
+    return {"high", "1"};
+  default:
+    return {"normal", "3"};
+  }
+}
+
+QString OneLine(const QString &subject) {
+  QString line = subject;
+  for (QChar &c : line)
+    if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+      c = u' ';
+  return line;
+}
+
+// GMime writes the content with CR LF itself when told to, so the body goes
+// in with bare LF breaks; a CR LF pair or a lone CR each becomes one LF.
+GByteArray *WithLfBreaks(const QString &body) {
+  const QByteArray utf8 = body.toUtf8();
+  GByteArray *out = g_byte_array_sized_new(static_cast<guint>(utf8.size()));
+  const char *begin = utf8.constData();
+  const char *end = begin + utf8.size();
+  const char *run = begin;
+  for (const char *p = begin; p != end; ++p) {
+    if (*p != '\r')
+      continue;
+    g_byte_array_append(out, reinterpret_cast<const guint8 *>(run), static_cast<guint>(p - run));
+    g_byte_array_append(out, reinterpret_cast<const guint8 *>("\n"), 1);
+    if (p + 1 != end && p[1] == '\n')
+      ++p;
+    run = p + 1;
+  }
+  g_byte_array_append(out, reinterpret_cast<const guint8 *>(run), static_cast<guint>(end - run));
+  return out;
+}
+
+void AddMailbox(InternetAddressList *list, const Mailbox &mailbox) {
+  gmime::Ptr<InternetAddress> address(
+      internet_address_mailbox_new(mailbox.name.toUtf8().constData(), mailbox.address.toUtf8().constData()));
+  internet_address_list_add(list, address.get());
+}
+
+void SetHeader(GMimeObject *object, const char *name, const QByteArray &value) {
+  g_mime_object_set_header(object, name, value.constData(), "utf-8");
+}
+
+gmime::Ptr<GMimeTextPart> TextPart(const QString &body) {
+  gmime::Ptr<GMimeTextPart> part(g_mime_text_part_new_with_subtype("plain"));
+  gmime::Ptr<GMimeStream> content(g_mime_stream_mem_new_with_byte_array(WithLfBreaks(body)));
+  gmime::Ptr<GMimeDataWrapper> wrapper(
+      g_mime_data_wrapper_new_with_stream(content.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+  g_mime_part_set_content(GMIME_PART(part.get()), wrapper.get());
+  g_mime_text_part_set_charset(part.get(), "utf-8");
+  // 7-bit clean keeps the message intact through any relay; GMime picks 7bit
+  // when the text allows it (ASCII, short lines), else quoted-printable or base64.
+  g_mime_part_set_content_encoding(
+      GMIME_PART(part.get()),
+      g_mime_part_get_best_content_encoding(GMIME_PART(part.get()), GMIME_ENCODING_CONSTRAINT_7BIT));
+  return part;
+}
+
+} // namespace
+
+void CheckImportance(std::int32_t value) {
+  if (value < kLow || value > kHigh)
+    Raise(kInvalidImportance, QString::number(value));
+}
+
+QByteArray Compose(const MessageFields &fields) {
+  CheckImportance(fields.importance);
+  gmime::EnsureStarted();
+  gmime::Ptr<GMimeMessage> message(g_mime_message_new(TRUE));
+  GMimeObject *object = GMIME_OBJECT(message.get());
+
+  AddMailbox(g_mime_message_get_from(message.get()), fields.from);
+  InternetAddressList *to = g_mime_message_get_addresses(message.get(), GMIME_ADDRESS_TYPE_TO);
+  for (const Mailbox &mailbox : fields.to)
+    AddMailbox(to, mailbox);
+  g_mime_message_set_subject(message.get(), OneLine(fields.subject).toUtf8().constData(), "utf-8");
+  gmime::DateTime date(g_date_time_new_from_unix_local(fields.date.toSecsSinceEpoch()));
+  g_mime_message_set_date(message.get(), date.get());
+  g_mime_message_set_message_id(message.get(), fields.messageId.toUtf8().constData());
+
+  const ImportanceHeaders importance = HeadersFor(fields.importance);
+  SetHeader(object, "Importance", importance.importance);
+  SetHeader(object, "X-Priority", importance.priority);
+  SetHeader(object, "X-Mailer", QByteArray(Version::kProductName) + ' ' + Version::kVersionText);
+
+  g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(TextPart(fields.body).get()));
+
+  gmime::FormatOptions format(g_mime_format_options_new());
+  g_mime_format_options_set_newline_format(format.get(), GMIME_NEWLINE_FORMAT_DOS);
+  gmime::Ptr<GMimeStream> out(g_mime_stream_mem_new());
+  g_mime_object_write_to_stream(object, format.get(), out.get());
+  message.reset(); // the body's copy goes before the wire copy is made
+  const GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out.get()));
+  return QByteArray(reinterpret_cast<const char *>(bytes->data), static_cast<qsizetype>(bytes->len));
+}
+
+QString NewMessageId(const QString &host) {
+  gmime::EnsureStarted();
+  gmime::CString id(g_mime_utils_generate_message_id(host.toUtf8().constData()));
+  return QString::fromUtf8(id.get());
+}
+
+} // namespace mail

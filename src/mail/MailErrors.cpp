@@ -1,0 +1,153 @@
+#include "mail/MailErrors.h"
+
+#include "modules/ErrorRecord.h"
+
+namespace mail {
+namespace {
+
+// A reply can be arbitrarily long (a broken or hostile peer); a message box
+// cannot. Beyond this the quote is cut and says how much was left out.
+constexpr qsizetype kLongestQuote = 2000;
+
+QString Quote(const QString &text) {
+  if (text.size() <= kLongestQuote)
+    return text;
+  return text.left(kLongestQuote) +
+         QStringLiteral("... (%1 more characters)").arg(text.size() - kLongestQuote);
+}
+
+QString WhileDoing(const Failure &f) {
+  switch (f.step) {
+  case Step::Connecting:
+    return QStringLiteral("while connecting");
+  case Step::Greeting:
+    return QStringLiteral("while waiting for its greeting");
+  case Step::MessageContent:
+    return QStringLiteral("while the message content was being sent");
+  case Step::EndOfData:
+    return QStringLiteral("while waiting for the reply to the end of the message data");
+  default:
+    return QStringLiteral("while waiting for the reply to %1").arg(f.command);
+  }
+}
+
+QString InReplyTo(const Failure &f) {
+  switch (f.step) {
+  case Step::Connecting:
+  case Step::Greeting:
+    return QStringLiteral("in its greeting");
+  case Step::MessageContent:
+  case Step::EndOfData:
+    return QStringLiteral("in reply to the end of the message data");
+  default:
+    return QStringLiteral("in reply to %1").arg(f.command);
+  }
+}
+
+QString RefusalHint(const Failure &f) {
+  switch (f.step) {
+  case Step::Connecting:
+  case Step::Greeting:
+    return QStringLiteral("Check the server's connection restrictions and its log.");
+  case Step::Ehlo:
+    return QStringLiteral("Check the server's HELO/EHLO restrictions for this machine's name.");
+  case Step::StartTls:
+    return QStringLiteral("Check the server's TLS settings.");
+  case Step::MailFrom:
+    return QStringLiteral("Check that the server accepts this sender address.");
+  case Step::RcptTo:
+    return QStringLiteral("Check that the recipient exists and that the server accepts mail for its domain "
+                          "(relay restrictions).");
+  case Step::Data:
+    return QStringLiteral("Check the server's log for why it will not take the message.");
+  case Step::MessageContent:
+  case Step::EndOfData:
+    if (f.number == 452 || f.number == 552)
+      return QStringLiteral("Check the server's free disk space, its queue and its message size limit.");
+    return QStringLiteral("Check the server's content filters and its log.");
+  }
+  return {};
+}
+
+QString Refusal(const Failure &f) {
+  const QString what = f.step == Step::Greeting || f.step == Step::Connecting
+                           ? QStringLiteral("the connection")
+                           : QStringLiteral("the message");
+  const QString temporary = f.number < 500 ? QStringLiteral(" The refusal is temporary (4xx).") : QString();
+  return QStringLiteral("The mail server at %1 refused %2. It said: %3 (%4).%5 %6")
+      .arg(f.server, what, Quote(f.reply), InReplyTo(f), temporary, RefusalHint(f));
+}
+
+QString LastSaid(const Failure &f) {
+  return f.reply.isEmpty() ? QString() : QStringLiteral(" It last said: %1.").arg(Quote(f.reply));
+}
+
+} // namespace
+
+QString Describe(const Failure &f) {
+  if (IsServerRefusal(f.number))
+    return Refusal(f);
+  switch (f.number) {
+  case kNoService:
+    return QStringLiteral("Could not connect to the mail server at %1: %2. "
+                          "Is the mail server (Postfix, Exim, ...) installed and running?")
+        .arg(f.server, f.detail);
+  case kHostNotFound:
+    return QStringLiteral("The mail server's host name \"%1\" could not be resolved: %2. "
+                          "Check the name and /etc/hosts.")
+        .arg(f.text, f.detail);
+  case kTimedOut:
+    if (f.step == Step::Connecting)
+      return QStringLiteral("Could not connect to the mail server at %1 within %2. "
+                            "Is a firewall dropping connections to that port?")
+          .arg(f.server, f.detail);
+    return QStringLiteral("No answer from the mail server at %1 within %2, %3.%4 "
+                          "Is the server overloaded or stuck? Check its log.")
+        .arg(f.server, f.detail, WhileDoing(f), LastSaid(f));
+  case kConnectionLost:
+    return QStringLiteral("The mail server at %1 closed the connection %2.%3 Check the server's log.")
+        .arg(f.server, WhileDoing(f), LastSaid(f));
+  case kTlsFailure:
+    return QStringLiteral("The mail server at %1 offered STARTTLS, but the TLS negotiation failed: %2. "
+                          "Check the server's TLS certificate and key settings.")
+        .arg(f.server, f.detail);
+  case kInvalidAddress:
+    return QStringLiteral("The %1 address \"%2\" is not valid: %3. Nothing was sent.")
+        .arg(f.field, Quote(f.text), f.detail);
+  case kNoRecipient:
+    return QStringLiteral("No recipient: enter at least one address in To. Nothing was sent.");
+  case kNoSender:
+    return QStringLiteral("No sender: enter the From address. Nothing was sent.");
+  case kInvalidImportance:
+    return QStringLiteral("Importance must be 0 (low), 1 (normal) or 2 (high), not %1.").arg(f.text);
+  case kUtf8NotOffered:
+    return QStringLiteral(
+               "The address \"%1\" has non-ASCII characters, and the mail server at %2 does not offer "
+               "SMTPUTF8. Use an ASCII address, or enable SMTPUTF8 on the server "
+               "(Postfix: smtputf8_enable = yes). Nothing was sent.")
+        .arg(f.text, f.server);
+  case kNotSmtp:
+    return QStringLiteral("What answered at %1 %2 is not an SMTP reply: \"%3\". "
+                          "Is a mail server really listening on that port?")
+        .arg(f.server, WhileDoing(f), Quote(f.text));
+  case kCannotStart:
+    return QStringLiteral("The mail component could not start: %1.").arg(f.detail);
+  case kAlreadySent:
+    return QStringLiteral("This message has already been sent; create a new one to send another.");
+  default:
+    return QStringLiteral("Submitting to the mail server at %1 failed %2: %3.%4")
+        .arg(f.server, WhileDoing(f), f.detail, LastSaid(f));
+  }
+}
+
+void Raise(const Failure &failure) { RaiseError(failure.number, Describe(failure)); }
+
+void Raise(std::int32_t number, const QString &text, const QString &detail) {
+  Failure failure;
+  failure.number = number;
+  failure.text = text;
+  failure.detail = detail;
+  Raise(failure);
+}
+
+} // namespace mail

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+namespace mail {
+
+// Every failure NewMail raises, by number. An administrator reads these, so each
+// description names the server, the step that failed, quotes what the server
+// said in full, and says what to check.
+//
+// | Number   | Meaning                                                               |
+// |----------|-----------------------------------------------------------------------|
+// | 400-599  | The server refused: the number is its SMTP reply code (421, 450, 451, |
+// |          | 452, 550, 552, 553, 554, ...). The description names the step         |
+// |          | (greeting, EHLO, MAIL FROM, RCPT TO with the address, DATA, end of    |
+// |          | data) and quotes the reply.                                           |
+// | 1001     | No mail service listening: the connection was refused.                |
+// | 1002     | The server's host name could not be resolved.                         |
+// | 1003     | Timed out: no answer within the bound, with the step.                 |
+// | 1004     | The connection was lost (closed by the server), with the step.        |
+// | 1005     | STARTTLS was offered but the TLS negotiation failed.                  |
+// | 1006     | Invalid address: the offending text is quoted. Nothing was sent.      |
+// | 1007     | No recipient: the To text is empty. Nothing was sent.                 |
+// | 1008     | No sender: the From text is empty. Nothing was sent.                  |
+// | 1009     | Importance is not 0 (low), 1 (normal) or 2 (high).                    |
+// | 1010     | A non-ASCII address, and the server does not offer SMTPUTF8.          |
+// | 1011     | The server answered with something that is not an SMTP reply.        |
+// | 1012     | The mail component could not start (libcurl or GMime).                |
+// | 1013     | This message object has already delivered its message.                |
+// | 1014     | Any other submission failure; libcurl's own words are quoted.         |
+enum MailError : std::int32_t {
+  kNoService = 1001,
+  kHostNotFound = 1002,
+  kTimedOut = 1003,
+  kConnectionLost = 1004,
+  kTlsFailure = 1005,
+  kInvalidAddress = 1006,
+  kNoRecipient = 1007,
+  kNoSender = 1008,
+  kInvalidImportance = 1009,
+  kUtf8NotOffered = 1010,
+  kNotSmtp = 1011,
+  kCannotStart = 1012,
+  kAlreadySent = 1013,
+  kSubmissionFailed = 1014,
+};
+
+// Where in the SMTP dialogue a failure happened.
+enum class Step { Connecting, Greeting, Ehlo, StartTls, MailFrom, RcptTo, Data, MessageContent, EndOfData };
+
+// What is known about one failure; Describe turns it into words.
+struct Failure {
+  std::int32_t number = kSubmissionFailed;
+  QString server; // e.g. "localhost port 25"
+  Step step = Step::Connecting;
+  QString command; // the command the server was answering, as sent (e.g. "RCPT TO:<bob@example.com>")
+  QString reply;   // the server's reply in full, lines joined by "\n"
+  QString field;   // "From" or "To", for address failures
+  QString text;    // the offending text: an address, a host name, an importance value
+  QString detail;  // why: the system's or libcurl's words, the reason an address is invalid, a time bound
+};
+
+// The one place that makes a description from a failure.
+QString Describe(const Failure &failure);
+
+// Raises ErrorRecord(failure.number, Describe(failure)).
+[[noreturn]] void Raise(const Failure &failure);
+
+// The same for a failure that needs only its number, the offending text and why.
+[[noreturn]] void Raise(std::int32_t number, const QString &text = {}, const QString &detail = {});
+
+// True for numbers that are a server's SMTP reply code.
+constexpr bool IsServerRefusal(std::int32_t number) { return number >= 400 && number <= 599; }
+
+} // namespace mail
