@@ -50,7 +50,7 @@ void SmtpTranscript::Sent(QByteArrayView commandLines) {
     const QByteArray command = line.trimmed();
     if (command.isEmpty())
       continue;
-    const QByteArray verb = command.left(command.indexOf(' ')).toUpper();
+    const QByteArray verb = command.split(' ').value(0).toUpper();
     // After QUIT only the farewell follows; the step that failed stays the one to report.
     if (verb == "QUIT")
       quitting_ = true;

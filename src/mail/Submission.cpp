@@ -27,13 +27,19 @@ struct Dialogue {
   bool refusedForUtf8 = false; // we stopped before MAIL FROM for lack of SMTPUTF8
 };
 
-int OnDebug(CURL *, curl_infotype type, char *data, size_t size, void *user) {
+int OnDebug(CURL *handle, curl_infotype type, char *data, size_t size, void *user) {
   auto *dialogue = static_cast<Dialogue *>(user);
   const QByteArrayView bytes(data, static_cast<qsizetype>(size));
   if (type == CURLINFO_HEADER_OUT)
     dialogue->transcript.Sent(bytes);
   else if (type == CURLINFO_HEADER_IN)
     dialogue->transcript.Received(bytes);
+  const SmtpTranscript &transcript = dialogue->transcript;
+  if (transcript.CurrentStep() == Step::EndOfData && transcript.ReplyCode() / 100 == 2) {
+    // Accepted: all that is left is QUIT, and its answer changes nothing. A
+    // server that never answers it must not hold the caller for a full reply bound.
+    curl_easy_setopt(handle, CURLOPT_SERVER_RESPONSE_TIMEOUT, 1L);
+  }
   return 0;
 }
 
@@ -43,7 +49,8 @@ size_t OnRead(char *buffer, size_t size, size_t count, void *user) {
   const qsizetype chunk = std::min<qsizetype>(left, static_cast<qsizetype>(size * count));
   std::memcpy(buffer, dialogue->message->constData() + dialogue->sent, static_cast<size_t>(chunk));
   dialogue->sent += chunk;
-  if (chunk == 0)
+  // libcurl knows the size and stops asking once it has it all.
+  if (dialogue->sent == dialogue->message->size())
     dialogue->transcript.ContentFinished();
   return static_cast<size_t>(chunk);
 }
@@ -191,7 +198,12 @@ void Submit(const Endpoint &endpoint, const Envelope &envelope, const QByteArray
   dialogue.message = &message;
   std::vector<QString> addresses{envelope.from};
   addresses.insert(addresses.end(), envelope.to.begin(), envelope.to.end());
-  if (const auto it = std::find_if_not(addresses.begin(), addresses.end(), IsAscii); it != addresses.end())
+  // libcurl and GMime send a non-ASCII domain in its ASCII (IDNA) form; only a
+  // non-ASCII local part needs the server's SMTPUTF8.
+  const auto needsUtf8 = [](const QString &address) {
+    return !IsAscii(address.left(address.lastIndexOf(u'@')));
+  };
+  if (const auto it = std::find_if(addresses.begin(), addresses.end(), needsUtf8); it != addresses.end())
     dialogue.nonAsciiAddress = *it;
 
   curl::Slist recipients;
@@ -209,6 +221,9 @@ void Submit(const Endpoint &endpoint, const Envelope &envelope, const QByteArray
   curl_easy_setopt(h, CURLOPT_URL, url.constData());
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "smtp");
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  // Close (QUIT) within this call, under this handle's bounds, not later
+  // when the handle is released under libcurl's internal ones.
+  curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, curlWords);
   curl_easy_setopt(h, CURLOPT_MAIL_FROM, from.constData());
   curl_easy_setopt(h, CURLOPT_MAIL_RCPT, recipients.get());

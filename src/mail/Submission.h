@@ -24,8 +24,9 @@ struct Envelope {
 // Hands `message` (complete, CR LF line ends, not dot-stuffed) to the SMTP
 // server at `endpoint` over libcurl: EHLO, STARTTLS when offered, MAIL FROM, one
 // RCPT TO per recipient, DATA. Returns once the server accepted the end of
-// data; otherwise raises ErrorRecord as mail/MailErrors.h describes. A non-ASCII
-// address goes with SMTPUTF8 when the server offers it, else nothing is sent.
+// data; otherwise raises ErrorRecord as mail/MailErrors.h describes. An address
+// with a non-ASCII local part goes with SMTPUTF8 when the server offers it, else
+// nothing is sent; a non-ASCII domain goes in its IDNA form.
 void Submit(const Endpoint &endpoint, const Envelope &envelope, const QByteArray &message,
             const Timeouts &timeouts);
 

@@ -4,8 +4,8 @@
 It listens on loopback, saves every message it accepts into --dir and can be
 told to answer chosen codes at chosen steps:
 
-  --reply STEP:CODE:TEXT   STEP is GREETING, EHLO, MAIL, RCPT, DATA or EOD (the
-                           reply to the end of data). TEXT may hold "\\n" for a
+  --reply STEP:CODE:TEXT   STEP is GREETING, EHLO (EHLO and HELO), MAIL, RCPT,
+                           DATA or EOD (the reply to the end of data). TEXT may hold "\\n" for a
                            multi-line reply. Repeatable.
   --reply-for ADDRESS      RCPT rules apply only to this recipient.
   --smtputf8               advertise SMTPUTF8.
@@ -93,6 +93,12 @@ class Handler:
         if "EHLO" in self.rules:
             return [format_reply(*self.rules["EHLO"])]
         return responses
+
+    async def handle_HELO(self, server, session, envelope, hostname):
+        session.host_name = hostname
+        if "EHLO" in self.rules:
+            return format_reply(*self.rules["EHLO"])
+        return f"250 {server.hostname}"
 
     async def handle_MAIL(self, server, session, envelope, address, mail_options):
         if "MAIL" in self.rules:

@@ -1,0 +1,284 @@
+// Every way a submission fails: its number, its words, its bounded time, and
+// that bad input never reaches the wire.
+#include "MailTestHelpers.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+using mailtest::Fields;
+using testsupport::SmtpTestServer;
+
+namespace {
+
+void ExpectInDescription(const std::optional<ErrorRecord> &error, const QStringList &parts) {
+  QVERIFY2(error, "the send succeeded");
+  for (const QString &part : parts)
+    QVERIFY2(error->Description().contains(part),
+             qPrintable(QStringLiteral("\"%1\" not in: %2").arg(part, error->Description())));
+}
+
+} // namespace
+
+class FailuresTest : public QObject {
+  Q_OBJECT
+
+private slots:
+  void serverRefusalsReachTheDescription_data() {
+    QTest::addColumn<QStringList>("serverArguments");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QStringList>("described");
+    const QString ann = "ann@example.com";
+    QTest::newRow("greeting 554") << QStringList{"--reply", "GREETING:554:5.3.2 No SMTP service here"} << ann
+                                  << 554
+                                  << QStringList{"554 5.3.2 No SMTP service here", "in its greeting",
+                                                 "refused the connection"};
+    QTest::newRow("greeting 421") << QStringList{"--reply", "GREETING:421:4.3.2 Too busy, come back later"}
+                                  << ann << 421
+                                  << QStringList{"421 4.3.2 Too busy, come back later", "temporary"};
+    QTest::newRow("EHLO and HELO 550") << QStringList{"--reply", "EHLO:550:5.7.1 Who are you?"} << ann << 550
+                                       << QStringList{"550 5.7.1 Who are you?", "in reply to HELO "};
+    QTest::newRow("MAIL 550") << QStringList{"--reply", "MAIL:550:5.7.1 Sender rejected"} << ann << 550
+                              << QStringList{"550 5.7.1 Sender rejected",
+                                             "in reply to MAIL FROM:<sender@example.com>", "sender"};
+    QTest::newRow("MAIL 451") << QStringList{"--reply", "MAIL:451:4.3.0 Try again"} << ann << 451
+                              << QStringList{"451 4.3.0 Try again", "temporary"};
+    QTest::newRow("RCPT 550 for one of two")
+        << QStringList{"--reply",
+                       "RCPT:550:5.1.1 <bob@example.org>: Recipient address rejected: User unknown",
+                       "--reply-for", "bob@example.org"}
+        << "ann@example.com, bob@example.org" << 550
+        << QStringList{"550 5.1.1 <bob@example.org>: Recipient address rejected: User unknown",
+                       "in reply to RCPT TO:<bob@example.org>", "recipient exists"};
+    QTest::newRow("RCPT 450 on several lines")
+        << QStringList{"--reply", "RCPT:450:4.2.0 Greylisted\\nplease try again in 5 minutes"} << ann << 450
+        << QStringList{"450-4.2.0 Greylisted\n450 please try again in 5 minutes"};
+    QTest::newRow("DATA 554") << QStringList{"--reply", "DATA:554:5.5.1 No valid recipients"} << ann << 554
+                              << QStringList{"554 5.5.1 No valid recipients", "in reply to DATA"};
+    QTest::newRow("end of data 452") << QStringList{"--reply", "EOD:452:4.3.1 Insufficient system storage"}
+                                     << ann << 452
+                                     << QStringList{"452 4.3.1 Insufficient system storage",
+                                                    "in reply to the end of the message data", "disk space"};
+    QTest::newRow("end of data 552") << QStringList{"--reply", "EOD:552:5.3.4 Message too big"} << ann << 552
+                                     << QStringList{"552 5.3.4 Message too big", "size limit"};
+    QTest::newRow("a long reply is cut, and says so")
+        << QStringList{"--reply", "MAIL:550:" + QStringList(30, QString(100, u'z')).join("\\n")} << ann << 550
+        << QStringList{"550-zzzz", "more characters"};
+    QTest::newRow("end of data 554") << QStringList{"--reply", "EOD:554:5.7.1 Rejected by content filter"}
+                                     << ann << 554
+                                     << QStringList{"554 5.7.1 Rejected by content filter",
+                                                    "content filters"};
+  }
+  void serverRefusalsReachTheDescription() {
+    QFETCH(QStringList, serverArguments);
+    QFETCH(QString, to);
+    QFETCH(int, number);
+    QFETCH(QStringList, described);
+    SmtpTestServer server(serverArguments);
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    Fields fields;
+    fields.to = to;
+    const auto error = mailtest::SendTo(server, fields);
+    QVERIFY2(error, "the send succeeded");
+    QCOMPARE(error->Number(), number);
+    ExpectInDescription(error, described << QStringLiteral("127.0.0.1 port %1").arg(server.port()));
+    QCOMPARE(server.messages().size(), 0);
+  }
+
+  // Faults only a broken peer makes; each must end with its number well within
+  // the bounds (reply 2 s, whole submission 8 s).
+  void faultsEndWithinTheBounds_data() {
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QStringList>("described");
+    QTest::addColumn<int>("bodySize");
+    QTest::newRow("silence after connect")
+        << "silent" << int(mail::kTimedOut) << QStringList{"while waiting for its greeting", "within 2 s"}
+        << 2000;
+    QTest::newRow("garbage greeting")
+        << "garbage" << int(mail::kNotSmtp)
+        << QStringList{"HELLO THIS IS NOT A MAIL SERVER", "not an SMTP reply"} << 2000;
+    // libcurl itself keeps only part of an overlong line.
+    QTest::newRow("100 kB reply line")
+        << "long-reply" << 550 << QStringList{"550 5.7.1 xxxx", "MAIL FROM"} << 2000;
+    QTest::newRow("closed mid-DATA") << "close-mid-data" << int(mail::kConnectionLost)
+                                     << QStringList{"closed the connection", "message content"}
+                                     << 4 * 1024 * 1024; // more than the socket buffers hold
+    QTest::newRow("closed before the end-of-data reply")
+        << "close-at-end" << int(mail::kConnectionLost)
+        << QStringList{"closed the connection", "reply to the end of the message data"} << 2000;
+    QTest::newRow("STARTTLS that is not TLS")
+        << "bad-tls" << int(mail::kTlsFailure) << QStringList{"STARTTLS"} << 2000;
+  }
+  void faultsEndWithinTheBounds() {
+    QFETCH(QString, scenario);
+    QFETCH(int, number);
+    QFETCH(QStringList, described);
+    QFETCH(int, bodySize);
+    SmtpTestServer peer(SmtpTestServer::Program::ScriptedPeer, {"--scenario", scenario});
+    QVERIFY2(peer.start(), qPrintable(peer.errorString()));
+    Fields fields;
+    fields.body = QString(bodySize, u'b');
+    QElapsedTimer clock;
+    clock.start();
+    const auto error = mailtest::SendTo(peer, fields);
+    QVERIFY2(clock.elapsed() < 6000, qPrintable(QStringLiteral("took %1 ms").arg(clock.elapsed())));
+    QVERIFY2(error, "the send succeeded");
+    QCOMPARE(error->Number(), number);
+    ExpectInDescription(error, described);
+    QVERIFY2(error->Description().size() < 3000, "an unbounded description");
+  }
+
+  // The message was accepted; a server that then ignores QUIT must not hold
+  // the caller beyond the reply bound.
+  void acceptedMessageIsSuccessEvenIfQuitGoesUnanswered() {
+    SmtpTestServer peer(SmtpTestServer::Program::ScriptedPeer, {"--scenario", "silent-quit"});
+    QVERIFY2(peer.start(), qPrintable(peer.errorString()));
+    using std::chrono::milliseconds;
+    QElapsedTimer clock;
+    clock.start();
+    const auto error =
+        mailtest::SendTo(peer, Fields{}, {milliseconds(3000), milliseconds(10000), milliseconds(20000)});
+    QVERIFY2(!error, qPrintable(mailtest::Describe(error)));
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QStringLiteral("took %1 ms").arg(clock.elapsed())));
+  }
+
+  void totalBoundHoldsAgainstASlowServer() {
+    SmtpTestServer peer(SmtpTestServer::Program::ScriptedPeer, {"--scenario", "silent"});
+    QVERIFY2(peer.start(), qPrintable(peer.errorString()));
+    using std::chrono::milliseconds;
+    QElapsedTimer clock;
+    clock.start();
+    const auto error =
+        mailtest::SendTo(peer, Fields{}, {milliseconds(2000), milliseconds(5000), milliseconds(1500)});
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QStringLiteral("took %1 ms").arg(clock.elapsed())));
+    QVERIFY(error);
+    QCOMPARE(error->Number(), mail::kTimedOut);
+    ExpectInDescription(error, {"whole submission"});
+  }
+
+  void nothingListening() {
+    const std::uint16_t port = SmtpTestServer::unusedPort();
+    QVERIFY(port != 0);
+    const auto error = mailtest::SendTo("127.0.0.1", port, Fields{});
+    QVERIFY(error);
+    QCOMPARE(error->Number(), mail::kNoService);
+    ExpectInDescription(error, {"connection refused",
+                                "Is the mail server (Postfix, Exim, ...) installed and running?",
+                                QStringLiteral("127.0.0.1 port %1").arg(port)});
+  }
+
+  // Nothing may reach the server: not a connection, let alone a command.
+  void badAddressesNeverReachTheWire_data() {
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<int>("number");
+    const QString ok = "ann@example.com";
+    QTest::newRow("From with CR LF command")
+        << "a@example.com>\r\nRCPT TO:<evil@example.net" << ok << int(mail::kInvalidAddress);
+    QTest::newRow("From with LF header")
+        << "a@example.com\nBcc: evil@example.net" << ok << int(mail::kInvalidAddress);
+    QTest::newRow("From with NUL") << QStringLiteral("a@example.com") + QChar(0) + "evil" << ok
+                                   << int(mail::kInvalidAddress);
+    QTest::newRow("To with CR LF command") << ok << "b@example.com>\r\nDATA" << int(mail::kInvalidAddress);
+    QTest::newRow("To with a bare CR")
+        << ok << "b@example.com\rRCPT TO:<evil@example.net>" << int(mail::kInvalidAddress);
+    QTest::newRow("To with brackets in the address")
+        << ok << "<b@example.com> <evil@example.net>" << int(mail::kInvalidAddress);
+    QTest::newRow("To not an address") << ok << "nobody" << int(mail::kInvalidAddress);
+    QTest::newRow("one bad recipient among good")
+        << ok << "b@example.com; not an address; c@example.com" << int(mail::kInvalidAddress);
+    QTest::newRow("empty To") << ok << "" << int(mail::kNoRecipient);
+    QTest::newRow("blank To") << ok << " ; " << int(mail::kNoRecipient);
+    QTest::newRow("empty From") << "" << ok << int(mail::kNoSender);
+  }
+  void badAddressesNeverReachTheWire() {
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    QFETCH(int, number);
+    SmtpTestServer server;
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    Fields fields;
+    fields.from = from;
+    fields.to = to;
+    const auto error = mailtest::SendTo(server, fields);
+    QVERIFY(error);
+    QCOMPARE(error->Number(), number);
+    QVERIFY(error->Description().contains("Nothing was sent"));
+    QCOMPARE(server.connectionCount(), 0);
+  }
+
+  // The subject and body are sent, but can only ever be the subject and body.
+  void subjectAndBodyCannotInject_data() {
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("expectedSubject");
+    QTest::newRow("subject CR LF header") << "Hi\r\nBcc: evil@example.net"
+                                          << "b"
+                                          << "Hi  Bcc: evil@example.net";
+    QTest::newRow("subject encoded CR LF") << QStringLiteral("Grüße\r\nBcc: evil@example.net") << "b"
+                                           << QStringLiteral("Grüße  Bcc: evil@example.net");
+    QTest::newRow("body with end of data and commands")
+        << "s"
+        << "x\r\n.\r\nMAIL FROM:<evil@example.net>\r\nRCPT TO:<evil@example.net>\r\nDATA\r\n"
+        << "s";
+    QTest::newRow("body with a bare LF dot") << "s"
+                                             << "x\n.\nQUIT\n"
+                                             << "s";
+  }
+  void subjectAndBodyCannotInject() {
+    QFETCH(QString, subject);
+    QFETCH(QString, body);
+    QFETCH(QString, expectedSubject);
+    SmtpTestServer server;
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    Fields fields;
+    fields.subject = subject;
+    fields.body = body;
+    const auto error = mailtest::SendTo(server, fields);
+    QVERIFY2(!error, qPrintable(mailtest::Describe(error)));
+    const auto messages = server.messages();
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages[0].recipients, QStringList{"ann@example.com"});
+    QCOMPARE(messages[0].header("Subject"), expectedSubject);
+    QVERIFY(messages[0].header("Bcc").isNull());
+    QString expectedBody = body;
+    expectedBody.replace(u'\r', QString());
+    QCOMPARE(mailtest::Chomp(messages[0].body), mailtest::Chomp(expectedBody));
+  }
+
+  void nonAsciiLocalPartWithoutSmtpUtf8IsAClearError() {
+    SmtpTestServer server;
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    Fields fields;
+    fields.to = QStringLiteral("zoë@example.com");
+    const auto error = mailtest::SendTo(server, fields);
+    QVERIFY(error);
+    QCOMPARE(error->Number(), mail::kUtf8NotOffered);
+    ExpectInDescription(error, {QStringLiteral("zoë@example.com"), "SMTPUTF8", "Nothing was sent"});
+    QCOMPARE(server.messages().size(), 0);
+  }
+
+  void importanceOutsideTheTable() {
+    SmtpTestServer server;
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    mail::NewMail message;
+    try {
+      message.Importance(3);
+      QFAIL("importance 3 accepted");
+    } catch (const ErrorRecord &e) {
+      QCOMPARE(e.Number(), mail::kInvalidImportance);
+    }
+    message.Server("127.0.0.1", server.port());
+    try {
+      message.Send(QString("a@example.com"), QString("b@example.com"), std::nullopt, std::nullopt, -1);
+      QFAIL("importance -1 accepted");
+    } catch (const ErrorRecord &e) {
+      QCOMPARE(e.Number(), mail::kInvalidImportance);
+    }
+    QCOMPARE(server.connectionCount(), 0);
+  }
+};
+
+QTEST_GUILESS_MAIN(FailuresTest)
+#include "tst_mail_failures.moc"
