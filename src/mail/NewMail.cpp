@@ -6,6 +6,7 @@
 #include "mail/GMimeHandles.h"
 #include "mail/MailErrors.h"
 #include "mail/Submission.h"
+#include "mail/SubmissionTarget.h"
 
 #include <algorithm>
 
@@ -15,6 +16,9 @@ NewMail::NewMail() {
   if (!curl::EnsureStarted())
     Raise(kCannotStart, {}, QStringLiteral("libcurl could not be initialised"));
   gmime::EnsureStarted();
+  const SubmissionTarget &target = DefaultTarget();
+  Server(target.Host, target.Port);
+  SetTimeouts(target.Bounds);
 }
 
 NewMail::~NewMail() = default;

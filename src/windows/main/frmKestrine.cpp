@@ -1,6 +1,15 @@
 #include "windows/main/frmKestrine.h"
 
+#include "mail/NewMail.h"
+#include "modules/ErrorRecord.h"
+#include "modules/Global.h"
+#include "modules/MsgBoxFunctions.h"
+#include "ui/BusyCursor.h"
+#include "ui/MessageBox.h"
 #include "windows/about/frmAbout.h"
+
+#include <memory>
+#include <new>
 
 using ui::Kind;
 
@@ -36,6 +45,23 @@ const ui::ControlSpec kControls[] = {
 };
 // clang-format on
 
+// The list's texts as the mail component's importance: low, normal, high.
+// Compared exactly; any other text, the empty one included, is low.
+std::int32_t ImportanceValue(const QString &strImportance) {
+  if (strImportance == QLatin1String("Low"))
+    return 0;
+  if (strImportance == QLatin1String("Medium"))
+    return 1;
+  if (strImportance == QLatin1String("High"))
+    return 2;
+  return 0;
+}
+
+// Failures that are not the components' own still reach the user as an Error
+// record, so that the handler can report them and nothing escapes the window.
+constexpr std::int32_t kOutOfMemory = 7;
+constexpr std::int32_t kInternalError = 51;
+
 } // namespace
 
 frmKestrine::frmKestrine() : ui::Window(kWindow, kControls) {
@@ -50,8 +76,56 @@ void frmKestrine::Load() {
   lstImportance.SetText(lstImportance.List(0));
 }
 
-bool frmKestrine::SendEmail() { return false; }
+bool frmKestrine::SendEmail() {
+  bool result = false;
+  std::unique_ptr<mail::NewMail> objNewMail;
+  const auto report = [](const ErrorRecord &failure) {
+    HandlingError handling(failure);
+    Global::gstrMessage = QStringLiteral("Err_SendEmail");
+    MsgBoxError(Global::gstrMessage);
+  };
 
-void frmKestrine::cmdSendEmail_Click() {}
+  try {
+    bool confirmed = true;
+    if (txtTo.Text().contains(QLatin1String(kPlaceholderDomain), Qt::CaseInsensitive)) {
+      Global::gstrMessage = QStringLiteral("Are you sure this is a correct email address?\r\n");
+      Global::gstrMessage += txtTo.Text() + QStringLiteral("\r\n");
+      if (MsgBoxYesNo(Global::gstrMessage) == ui::IDNO) {
+        txtTo.SetFocus();
+        confirmed = false;
+      }
+    }
+    if (confirmed) {
+      objNewMail = std::make_unique<mail::NewMail>();
+      objNewMail->From(txtFrom.Text());
+      objNewMail->To(txtTo.Text());
+      objNewMail->Subject(txtSubject.Text());
+      const QString strImportance = lstImportance.Text();
+      objNewMail->Importance(ImportanceValue(strImportance));
+      objNewMail->Body(txtMessage.Text());
+      {
+        ui::BusyCursor busy;
+        objNewMail->Send();
+      }
+      result = true;
+    }
+  } catch (const ErrorRecord &failure) {
+    report(failure);
+  } catch (const std::bad_alloc &) {
+    report(ErrorRecord(kOutOfMemory, QStringLiteral("Out of memory while preparing the message.")));
+  } catch (const std::exception &failure) {
+    report(ErrorRecord(kInternalError,
+                       QStringLiteral("Internal error: %1").arg(QString::fromLocal8Bit(failure.what()))));
+  }
+
+  // Exit block: the mail object goes on every path.
+  objNewMail.reset();
+  return result;
+}
+
+void frmKestrine::cmdSendEmail_Click() {
+  if (SendEmail())
+    ui::MsgBox(QStringLiteral("Send Email OK"), ui::MB_OK);
+}
 
 void frmKestrine::cmdAbout_Click() { frmAbout::Instance().Show(); }

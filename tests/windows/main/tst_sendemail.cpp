@@ -1,0 +1,246 @@
+// Pressing "Send Email" against a real SMTP server: the placeholder question,
+// the submission with the fields and importance, and the one error box.
+#include "mail/SubmissionTarget.h"
+#include "modules/Global.h"
+#include "support/SmtpTestServer.h"
+#include "tests/ui/BoxAnswerer.h"
+#include "ui/Application.h"
+#include "windows/main/frmKestrine.h"
+
+#include <QListWidget>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QtTest>
+
+using testsupport::SmtpTestServer;
+
+namespace {
+
+const QString kQuestion = QStringLiteral("Are you sure this is a correct email address?\r\n");
+const QString kTitle = QStringLiteral("tst_sendemail"); // the executable's name
+
+void PointMailAt(std::uint16_t port) {
+  mail::Timeouts bounds;
+  bounds.Connect = std::chrono::milliseconds(3000);
+  bounds.Reply = std::chrono::milliseconds(5000);
+  bounds.Total = std::chrono::milliseconds(10000);
+  mail::SetDefaultTarget({QStringLiteral("127.0.0.1"), port, bounds});
+}
+
+} // namespace
+
+class TestSendEmail : public QObject {
+  Q_OBJECT
+
+  frmKestrine *form_ = nullptr;
+
+  void Press() {
+    auto *button = form_->Widget()->findChild<QPushButton *>(QStringLiteral("cmdSendEmail"));
+    QTest::mouseClick(button, Qt::LeftButton);
+  }
+
+private slots:
+  void init() {
+    form_ = new frmKestrine;
+    form_->Show();
+    QVERIFY(QTest::qWaitForWindowActive(form_->Widget()));
+  }
+  void cleanup() {
+    delete form_;
+    form_ = nullptr;
+    mail::SetDefaultTarget({});
+  }
+
+  void answeringNoStopsBeforeAnythingIsSent() {
+    SmtpTestServer server;
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    PointMailAt(server.port());
+    BoxAnswerer boxes;
+    boxes.Answer(ui::IDNO);
+    Press();
+    QCOMPARE(boxes.Shown.size(), std::size_t(1));
+    QCOMPARE(boxes.Shown[0].Prompt, kQuestion + QStringLiteral("someone@example.com\r\n"));
+    QCOMPARE(boxes.Shown[0].Buttons, ui::MB_YESNO + ui::MB_ICONQUESTION);
+    QCOMPARE(boxes.Shown[0].Title, kTitle);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("txtTo"));
+    QCOMPARE(Global::gstrMessage, boxes.Shown[0].Prompt);
+    QTest::qWait(200); // give a stray connection time to show up
+    QCOMPARE(server.connectionCount(), 0);
+  }
+
+  void answeringYesSubmitsToThePlaceholderAddress() {
+    SmtpTestServer server;
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    PointMailAt(server.port());
+    BoxAnswerer boxes;
+    boxes.Answer(ui::IDYES);
+    Press();
+    QCOMPARE(boxes.Shown.size(), std::size_t(2));
+    QCOMPARE(boxes.Shown[1].Prompt, QStringLiteral("Send Email OK"));
+    QCOMPARE(boxes.Shown[1].Buttons, ui::MB_OK);
+    QCOMPARE(boxes.Shown[1].Title, QStringLiteral("Kestrine"));
+    QCOMPARE(server.messages().size(), 1);
+    QCOMPARE(server.messages()[0].recipients, QStringList{"someone@example.com"});
+  }
+
+  void placeholderAnywhereInAnyCaseAsks_data() {
+    QTest::addColumn<QString>("recipient");
+    QTest::addColumn<bool>("asks");
+    QTest::newRow("capitals") << "SOMEONE@EXAMPLE.COM" << true;
+    QTest::newRow("mixed case in a subdomain") << "x@mail.Example.Com" << true;
+    QTest::newRow("inside a longer text") << "x@example.community" << true;
+    QTest::newRow("display name holds it") << "Example.com Team <team@brimvale.example>" << true;
+    QTest::newRow("other domain") << "postmaster@localhost" << false;
+    QTest::newRow("similar but different") << "a@example.org" << false;
+  }
+
+  void placeholderAnywhereInAnyCaseAsks() {
+    QFETCH(QString, recipient);
+    QFETCH(bool, asks);
+    SmtpTestServer server;
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    PointMailAt(server.port());
+    BoxAnswerer boxes;
+    boxes.Answer(asks ? ui::IDNO : ui::IDOK);
+    form_->txtTo.SetText(recipient);
+    Press();
+    QCOMPARE(boxes.Shown.size(), std::size_t(1));
+    if (asks) {
+      QCOMPARE(boxes.Shown[0].Prompt, kQuestion + recipient + QStringLiteral("\r\n"));
+      QCOMPARE(server.messages().size(), 0);
+    } else {
+      QCOMPARE(boxes.Shown[0].Prompt, QStringLiteral("Send Email OK"));
+      QCOMPARE(server.messages().size(), 1);
+    }
+  }
+
+  void everyFieldReachesTheServer() {
+    SmtpTestServer server;
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    PointMailAt(server.port());
+    BoxAnswerer boxes;
+    form_->txtTo.SetText(QStringLiteral("postmaster@localhost"));
+    form_->txtSubject.SetText(QStringLiteral("Prüfung des Servers"));
+    QVERIFY(form_->SendEmail());
+    QCOMPARE(boxes.Shown.size(), std::size_t(0)); // the OK box belongs to the click, not to SendEmail
+    const testsupport::ReceivedMessage message = server.messages().value(0);
+    QCOMPARE(message.mailFrom, QStringLiteral("kestrine@brimvale.example"));
+    QCOMPARE(message.recipients, QStringList{"postmaster@localhost"});
+    QCOMPARE(message.header("From"), QStringLiteral("kestrine@brimvale.example"));
+    QCOMPARE(message.header("To"), QStringLiteral("postmaster@localhost"));
+    QCOMPARE(message.header("Subject"), QStringLiteral("Prüfung des Servers"));
+    // Decoded, the body keeps the CR LF line ends it travelled with.
+    QCOMPARE(message.body.split(QLatin1String("\r\n")),
+             QString::fromUtf8(kDefaultBody).split(QLatin1String("\r\n")));
+  }
+
+  void eachImportanceReachesTheServer_data() {
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QString>("importance");
+    QTest::addColumn<QString>("priority");
+    QTest::newRow("Low") << "Low"
+                         << "low"
+                         << "5";
+    QTest::newRow("Medium") << "Medium"
+                            << "normal"
+                            << "3";
+    QTest::newRow("High") << "High"
+                          << "high"
+                          << "1";
+    QTest::newRow("nothing selected") << ""
+                                      << "low"
+                                      << "5";
+  }
+
+  void eachImportanceReachesTheServer() {
+    QFETCH(QString, item);
+    QFETCH(QString, importance);
+    QFETCH(QString, priority);
+    SmtpTestServer server;
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    PointMailAt(server.port());
+    BoxAnswerer boxes;
+    form_->txtTo.SetText(QStringLiteral("postmaster@localhost"));
+    form_->lstImportance.SetText(item);
+    QCOMPARE(form_->lstImportance.Text(), item);
+    QVERIFY(form_->SendEmail());
+    const testsupport::ReceivedMessage message = server.messages().value(0);
+    QCOMPARE(message.header("Importance"), importance);
+    QCOMPARE(message.header("X-Priority").left(1), priority);
+  }
+
+  // With nothing listening, one critical box and no OK; the fields stay as
+  // typed, and once the server runs the next press goes through.
+  void noServerGivesOneErrorBoxAndTheNextPressWorks() {
+    PointMailAt(SmtpTestServer::unusedPort());
+    BoxAnswerer boxes;
+    form_->txtTo.SetText(QStringLiteral("postmaster@localhost"));
+    form_->txtSubject.SetText(QStringLiteral("typed subject"));
+    form_->txtMessage.SetText(QStringLiteral("typed\r\nbody\r\n"));
+    form_->lstImportance.SetText(QStringLiteral("High"));
+    Press();
+    QCOMPARE(boxes.Shown.size(), std::size_t(1));
+    const ui::MessageBoxRequest &box = boxes.Shown[0];
+    QCOMPARE(box.Buttons, ui::MB_OK + ui::MB_ICONERROR);
+    QCOMPARE(box.Title, kTitle);
+    const QRegularExpression report(
+        QStringLiteral("^Err_SendEmail\r\nError code = (\\d+)\r\nDescription = ([^\r\n]+)\r\n$"));
+    const QRegularExpressionMatch match = report.match(box.Prompt);
+    QVERIFY2(match.hasMatch(), qPrintable(box.Prompt));
+    QCOMPARE(match.captured(1).toInt(), 1001);
+    QVERIFY2(match.captured(2).contains(QLatin1String("running")), qPrintable(match.captured(2)));
+    QCOMPARE(Global::gstrMessage, box.Prompt);
+
+    QCOMPARE(form_->txtTo.Text(), QStringLiteral("postmaster@localhost"));
+    QCOMPARE(form_->txtSubject.Text(), QStringLiteral("typed subject"));
+    QCOMPARE(form_->txtMessage.Text(), QStringLiteral("typed\r\nbody\r\n"));
+    QCOMPARE(form_->lstImportance.Text(), QStringLiteral("High"));
+    QCOMPARE(form_->txtFrom.Text(), QStringLiteral("kestrine@brimvale.example"));
+
+    SmtpTestServer server;
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    PointMailAt(server.port());
+    Press();
+    QCOMPARE(boxes.Shown.size(), std::size_t(2));
+    QCOMPARE(boxes.Shown[1].Prompt, QStringLiteral("Send Email OK"));
+    QCOMPARE(server.messages().size(), 1);
+    QCOMPARE(server.messages()[0].body, QStringLiteral("typed\r\nbody\r\n"));
+  }
+
+  void serverRefusalIsReportedWithItsCodeAndText() {
+    SmtpTestServer server({"--reply", "RCPT:550:5.1.1 <nobody@localhost>: Recipient address rejected"});
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    PointMailAt(server.port());
+    BoxAnswerer boxes;
+    form_->txtTo.SetText(QStringLiteral("nobody@localhost"));
+    QVERIFY(!form_->SendEmail());
+    QCOMPARE(boxes.Shown.size(), std::size_t(1));
+    QVERIFY2(boxes.Shown[0].Prompt.startsWith(
+                 QLatin1String("Err_SendEmail\r\nError code = 550\r\nDescription = ")),
+             qPrintable(boxes.Shown[0].Prompt));
+    QVERIFY(boxes.Shown[0].Prompt.contains(QLatin1String("Recipient address rejected")));
+  }
+
+  void emptyRecipientAsksNothingAndGetsTheComponentsError() {
+    SmtpTestServer server;
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    PointMailAt(server.port());
+    BoxAnswerer boxes;
+    form_->txtTo.SetText(QString());
+    Press();
+    QCOMPARE(boxes.Shown.size(), std::size_t(1));
+    QCOMPARE(boxes.Shown[0].Buttons, ui::MB_OK + ui::MB_ICONERROR);
+    QVERIFY2(boxes.Shown[0].Prompt.startsWith(QLatin1String("Err_SendEmail\r\nError code = 1007\r\n")),
+             qPrintable(boxes.Shown[0].Prompt));
+    QTest::qWait(200);
+    QCOMPARE(server.connectionCount(), 0);
+  }
+};
+
+int main(int argc, char *argv[]) {
+  ui::Application application(argv[0]);
+  TestSendEmail test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_sendemail.moc"
