@@ -1,10 +1,18 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds Kestrine and runs every test.
+# Installs what the tests need, builds Kestrine and runs every test: the whole
+# suite on the release build, then again on an AddressSanitizer and
+# UndefinedBehaviorSanitizer build.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
+jobs=$(nproc)
 
 scripts/install-deps.sh test
+
 cmake --preset default >/dev/null
-cmake --build --preset default -j"$(nproc)"
-ctest --preset default -j"$(nproc)"
+cmake --build --preset default -j"$jobs"
+ctest --preset default -j"$jobs"
+
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j"$jobs"
+ctest --preset asan -j"$jobs"
