@@ -10,6 +10,7 @@ told to answer chosen codes at chosen steps:
   --reply-for ADDRESS      RCPT rules apply only to this recipient.
   --smtputf8               advertise SMTPUTF8.
   --starttls               advertise STARTTLS with a fresh self-signed certificate.
+  --discard                accept messages without saving them (for benchmarks).
 
 Once it listens it prints "PORT <n>" on standard output. For each connection it
 appends a line to DIR/connections.log before it greets; for each accepted message
@@ -82,7 +83,8 @@ class ScriptedSmtp(SMTP):
 
 
 class Handler:
-    def __init__(self, directory, rules, reply_for):
+    def __init__(self, directory, rules, reply_for, discard=False):
+        self.discard = discard
         self.directory = directory
         self.rules = rules
         self.reply_for = reply_for
@@ -116,6 +118,8 @@ class Handler:
     async def handle_DATA(self, server, session, envelope):
         if "EOD" in self.rules:
             return format_reply(*self.rules["EOD"])
+        if self.discard:
+            return "250 OK discarded"
         self.count += 1
         stem = os.path.join(self.directory, f"message-{self.count:04d}")
         raw = envelope.original_content
@@ -145,7 +149,7 @@ def self_signed_context(directory):
 
 async def serve(args):
     rules = {step: (code, text) for step, code, text in args.reply}
-    handler = Handler(args.dir, rules, args.reply_for)
+    handler = Handler(args.dir, rules, args.reply_for, args.discard)
     tls_context = self_signed_context(args.dir) if args.starttls else None
     log_path = os.path.join(args.dir, "connections.log")
 
@@ -173,6 +177,7 @@ def main():
     parser.add_argument("--reply-for")
     parser.add_argument("--smtputf8", action="store_true")
     parser.add_argument("--starttls", action="store_true")
+    parser.add_argument("--discard", action="store_true")
     args = parser.parse_args()
     if not args.host.startswith("127.") and args.host not in ("::1", "localhost"):
         sys.exit("the test server listens on loopback only")
