@@ -12,7 +12,7 @@ run_packages=(
 )
 test_packages=(
   "${run_packages[@]}"
-  binutils python3 python3-aiosmtpd valgrind
+  binutils python3 python3-aiosmtpd openssl valgrind
   xvfb xauth xdotool xclip imagemagick x11-utils
   postfix dovecot-core dovecot-pop3d iproute2 util-linux curl
 )
