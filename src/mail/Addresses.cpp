@@ -175,6 +175,7 @@ std::vector<Mailbox> ParseRecipients(const QString &text) {
   if (parts.empty())
     Raise(kNoRecipient);
   std::vector<Mailbox> mailboxes;
+  mailboxes.reserve(parts.size());
   for (const QString &part : parts)
     mailboxes.push_back(ReadMailbox(QStringLiteral("To"), part));
   return mailboxes;

@@ -112,7 +112,7 @@ QByteArray Compose(const MessageFields &fields) {
   g_mime_object_write_to_stream(object, format.get(), out.get());
   message.reset(); // the body's copy goes before the wire copy is made
   const GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out.get()));
-  return QByteArray(reinterpret_cast<const char *>(bytes->data), static_cast<qsizetype>(bytes->len));
+  return {reinterpret_cast<const char *>(bytes->data), static_cast<qsizetype>(bytes->len)};
 }
 
 QString NewMessageId(const QString &host) {

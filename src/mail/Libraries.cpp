@@ -19,7 +19,8 @@ bool curl::Append(Slist &list, const char *text) {
   curl_slist *extended = curl_slist_append(list.get(), text);
   if (!extended)
     return false;
-  list.release();
+  // The grown list keeps its head: hand ownership over without freeing it.
+  static_cast<void>(list.release());
   list.reset(extended);
   return true;
 }

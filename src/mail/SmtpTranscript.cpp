@@ -7,7 +7,7 @@ namespace {
 
 // What is kept of one reply; a peer that sends without end must not make us
 // hold without end. Far more than an administrator reads.
-constexpr qsizetype kReplyKept = 64 * 1024;
+constexpr qsizetype kReplyKept = qsizetype{64} * 1024;
 
 bool IsReplyLine(const QByteArray &line) {
   if (line.size() < 3 || !std::isdigit(static_cast<unsigned char>(line[0])) ||
