@@ -3,7 +3,10 @@
 #include "app/Version.h"
 #include "ui/LineBreaks.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
 #include <QMessageBox>
 
 #include <utility>
@@ -31,10 +34,37 @@ QMessageBox::Icon IconFor(int buttons) {
   }
 }
 
+// The box as plain text, framed the way administrators know from other
+// systems' boxes, so that a report pasted into a ticket reads the same.
+QString BoxAsText(const QMessageBox &box) {
+  const QString rule = QStringLiteral("---------------------------\n");
+  QStringList buttons;
+  for (const QAbstractButton *button : box.buttons())
+    buttons << button->text().remove(QLatin1Char('&'));
+  return rule + box.windowTitle() + QLatin1Char('\n') + rule + box.text() + QLatin1Char('\n') + rule +
+         buttons.join(QLatin1String("   ")) + QLatin1Char('\n') + rule;
+}
+
+// Ctrl+C copies the whole box, so that an error report can be pasted elsewhere.
+class CopyableMessageBox : public QMessageBox {
+public:
+  using QMessageBox::QMessageBox;
+
+protected:
+  void keyPressEvent(QKeyEvent *event) override {
+    if (event->matches(QKeySequence::Copy)) {
+      QGuiApplication::clipboard()->setText(BoxAsText(*this));
+      return;
+    }
+    QMessageBox::keyPressEvent(event);
+  }
+};
+
 int ShowBox(const MessageBoxRequest &request) {
   const bool yesNo = (request.Buttons & kButtonMask) == MB_YESNO;
-  QMessageBox box(IconFor(request.Buttons), request.Title, ToQtLineBreaks(request.Prompt),
-                  yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, QApplication::activeWindow());
+  CopyableMessageBox box(IconFor(request.Buttons), request.Title, ToQtLineBreaks(request.Prompt),
+                         yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
+                         QApplication::activeWindow());
   // Prompts quote server replies and user input: never read them as markup.
   box.setTextFormat(Qt::PlainText);
   box.setWindowModality(Qt::ApplicationModal);

@@ -4,6 +4,7 @@
 #include "ui/MessageBox.h"
 
 #include <QAbstractButton>
+#include <QClipboard>
 #include <QMessageBox>
 #include <QTimer>
 #include <QtTest>
@@ -17,6 +18,7 @@ struct SeenBox {
   QStringList Buttons;
   Qt::WindowModality Modality = Qt::NonModal;
   Qt::TextFormat Format = Qt::AutoText;
+  QString Copied; // the clipboard after Ctrl+C in the box
 };
 
 // Once the event loop runs, waits (bounded) for the box to appear, records it
@@ -31,10 +33,13 @@ void AnswerRealBox(SeenBox &seen, QMessageBox::StandardButton button) {
     }
     if (!box)
       return; // nothing to answer: the comparisons below then fail
-    seen = {box->windowTitle(), box->text(), box->icon(), {}, box->windowModality(), box->textFormat()};
+    seen = {box->windowTitle(), box->text(), box->icon(), {}, box->windowModality(), box->textFormat(), {}};
     for (QAbstractButton *b : box->buttons())
       seen.Buttons << b->text().remove(QLatin1Char('&'));
     seen.Buttons.sort();
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+    seen.Copied = QGuiApplication::clipboard()->text();
     QTest::mouseClick(box->button(button), Qt::LeftButton);
   });
 }
@@ -95,6 +100,10 @@ private slots:
     QCOMPARE(int(seen.Icon), icon);
     QCOMPARE(seen.Buttons, shown);
     QCOMPARE(seen.Modality, Qt::ApplicationModal);
+    const QString rule = QStringLiteral("---------------------------\n");
+    QCOMPARE(seen.Copied, rule + "Kestrine\n" + rule + seen.Text + "\n" + rule +
+                              (buttons & ui::MB_YESNO ? QStringLiteral("Yes   No") : QStringLiteral("OK")) +
+                              "\n" + rule);
   }
 };
 
