@@ -1,6 +1,7 @@
 #include "ui/Application.h"
 
 #include "app/Version.h"
+#include "resources/Resources.h"
 
 #include <QStyleFactory>
 
@@ -12,6 +13,7 @@ Application::Application(const char *programPath)
   QApplication::setApplicationVersion(QString::fromUtf8(Version::kFileVersion));
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   QApplication::setFont(StandardFont());
+  QApplication::setWindowIcon(resources::ApplicationIcon());
 }
 
 int Application::Run() { return QApplication::exec(); }

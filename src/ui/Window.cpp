@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QScreen>
 
 #include <algorithm>
 #include <functional>
@@ -71,9 +72,12 @@ Window::~Window() {
     delete form_.data();
 }
 
-void Window::Show() {
-  if (!form_)
+void Window::Show(const Window *neighbour) {
+  if (!form_) {
     Create();
+    if (neighbour && neighbour->IsLoaded())
+      PlaceBeside(*neighbour->Widget());
+  }
   form_->show();
   form_->raise();
   form_->activateWindow();
@@ -102,6 +106,22 @@ void Window::Create() {
   Load();
   if (first)
     first->setFocus(Qt::TabFocusReason);
+}
+
+void Window::PlaceBeside(const QWidget &neighbour) {
+  constexpr int kGap = 8;
+  const QRect frame = neighbour.frameGeometry();
+  QPoint topLeft(frame.right() + 1 + kGap, frame.top());
+  if (const QScreen *screen = neighbour.screen()) {
+    const QRect room = screen->availableGeometry();
+    // Where there is no room to the right, keep as much of the window on the
+    // screen as fits.
+    topLeft.setX(
+        std::max(room.left(), std::min(topLeft.x(), room.right() + 1 - form_->frameGeometry().width())));
+    topLeft.setY(
+        std::max(room.top(), std::min(topLeft.y(), room.bottom() + 1 - form_->frameGeometry().height())));
+  }
+  form_->move(topLeft);
 }
 
 void Window::Unload() {

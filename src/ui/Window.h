@@ -23,8 +23,10 @@ public:
   Window &operator=(const Window &) = delete;
 
   // Shows the window without making it modal and returns at once; a window
-  // that is already open is only brought forward.
-  void Show();
+  // that is already open is only brought forward. A window created here opens
+  // at its stored position, or beside `neighbour` when one is given and open,
+  // so that it does not cover it.
+  void Show(const Window *neighbour = nullptr);
   bool IsLoaded() const { return !form_.isNull(); }
 
   // The top-level widget while the window is loaded, for placing boxes and for tests.
@@ -40,6 +42,7 @@ private:
   friend class Control;
   void Register(Control *member) { members_.push_back(member); }
   void Create();
+  void PlaceBeside(const QWidget &neighbour);
   void Unload();
 
   WindowSpec spec_;

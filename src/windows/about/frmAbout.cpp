@@ -1,6 +1,7 @@
 #include "windows/about/frmAbout.h"
 
 #include "app/Version.h"
+#include "resources/Resources.h"
 
 using ui::Kind;
 
@@ -11,7 +12,7 @@ const ui::WindowSpec kWindow{"About Kestrine", {2700, 2010, 5655, 4890}};
 // clang-format off
 const ui::ControlSpec kControls[] = {
 //  Name        Kind              Left  Top   Width Height  Tab  Content
-  {"Picture1", Kind::PictureBox, {360,  240, 3135, 2055},  0, ":/kestrine/logo.png"},
+  {"Picture1", Kind::PictureBox, {360,  240, 3135, 2055},  0, resources::kLogo},
   {"lblInfo",  Kind::Label,      {360, 2520, 3135, 1815},  1, "Brimvale Systems Limited"},
 };
 // clang-format on

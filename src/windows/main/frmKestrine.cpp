@@ -128,4 +128,4 @@ void frmKestrine::cmdSendEmail_Click() {
     ui::MsgBox(QStringLiteral("Send Email OK"), ui::MB_OK);
 }
 
-void frmKestrine::cmdAbout_Click() { frmAbout::Instance().Show(); }
+void frmKestrine::cmdAbout_Click() { frmAbout::Instance().Show(this); }

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Runs the built Kestrine under a private Xvfb display, presses "About" and
+# saves a PNG of both windows side by side.
+# Usage: scripts/screenshot-both.sh [BINARY] [OUTPUT.png]
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+binary=${1:-$here/build/default/bin/Kestrine}
+output=${2:-$here/build/kestrine-both-windows.png}
+
+for tool in Xvfb xdotool import; do
+  command -v "$tool" >/dev/null || { echo "screenshot: $tool is missing (run scripts/install-deps.sh test)" >&2; exit 1; }
+done
+
+display=":$((100 + RANDOM % 400))"
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+app=""
+cleanup() { [ -n "$app" ] && kill "$app" 2>/dev/null; kill "$xvfb" 2>/dev/null; wait 2>/dev/null || true; }
+trap cleanup EXIT
+
+export DISPLAY=$display
+for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+
+"$binary" 2>/dev/null &
+app=$!
+main=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kestrine Server$' | head -n 1)
+# "About" stands at 1560, 4560 twips, 1215 x 615: click its middle.
+xdotool mousemove --window "$main" $(((1560 + 607) / 15)) $(((4560 + 307) / 15)) click 1
+timeout 20 xdotool search --sync --onlyvisible --name '^About Kestrine$' >/dev/null
+sleep 0.5 # let the first paint finish
+mkdir -p "$(dirname "$output")"
+# Both windows and nothing else of the empty screen around them.
+eval "$(xdotool getwindowgeometry --shell "$main")"
+import -window root -crop "$((WIDTH * 2 + 400))x$((HEIGHT + 20))+$((X - 10))+$((Y - 10))" +repage "$output"
+echo "saved $output"
