@@ -8,13 +8,14 @@ run_packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libcurl4-openssl-dev libgmime-3.0-dev
-  fonts-dejavu-core
+  librsvg2-bin fonts-dejavu-core
 )
 test_packages=(
   "${run_packages[@]}"
   binutils python3 python3-aiosmtpd openssl valgrind
   xvfb xauth xdotool xclip imagemagick x11-utils
   postfix dovecot-core dovecot-pop3d iproute2 util-linux curl
+  desktop-file-utils appstream dpkg-dev file
 )
 
 case "${1:-}" in

@@ -113,13 +113,14 @@ void Window::PlaceBeside(const QWidget &neighbour) {
   const QRect frame = neighbour.frameGeometry();
   QPoint topLeft(frame.right() + 1 + kGap, frame.top());
   if (const QScreen *screen = neighbour.screen()) {
+    // This window has no frame until it is shown; it will get one as wide as
+    // the neighbour's.
+    const QSize outer = form_->size() + (frame.size() - neighbour.size());
     const QRect room = screen->availableGeometry();
     // Where there is no room to the right, keep as much of the window on the
     // screen as fits.
-    topLeft.setX(
-        std::max(room.left(), std::min(topLeft.x(), room.right() + 1 - form_->frameGeometry().width())));
-    topLeft.setY(
-        std::max(room.top(), std::min(topLeft.y(), room.bottom() + 1 - form_->frameGeometry().height())));
+    topLeft.setX(std::max(room.left(), std::min(topLeft.x(), room.right() + 1 - outer.width())));
+    topLeft.setY(std::max(room.top(), std::min(topLeft.y(), room.bottom() + 1 - outer.height())));
   }
   form_->move(topLeft);
 }
