@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # Runs the built Kestrine under a private Xvfb display and saves a PNG of its
-# main window. Usage: scripts/screenshot.sh [BINARY] [OUTPUT.png]
+# main window, or with --about of both windows side by side after pressing
+# "About".
+# Usage: scripts/screenshot.sh [--about] [BINARY] [OUTPUT.png]
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+about=no
+[ "${1:-}" = --about ] && { about=yes; shift; }
 binary=${1:-$here/build/default/bin/Kestrine}
-output=${2:-$here/build/kestrine-main-window.png}
+default_output=$here/build/kestrine-main-window.png
+[ $about = yes ] && default_output=$here/build/kestrine-both-windows.png
+output=${2:-$default_output}
 
 for tool in Xvfb xdotool import; do
   command -v "$tool" >/dev/null || { echo "screenshot: $tool is missing (run scripts/install-deps.sh test)" >&2; exit 1; }
@@ -20,10 +26,20 @@ trap cleanup EXIT
 export DISPLAY=$display
 for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
 
-"$binary" &
+"$binary" 2>/dev/null &
 app=$!
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kestrine Server$' | head -n 1)
-sleep 0.5   # let the first paint finish
+main=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kestrine Server$' | head -n 1)
 mkdir -p "$(dirname "$output")"
-import -window "$window" "$output"
+if [ $about = no ]; then
+  sleep 0.5 # let the first paint finish
+  import -window "$main" "$output"
+else
+  # "About" stands at 1560, 4560 twips, 1215 x 615: click its middle.
+  xdotool mousemove --window "$main" $(((1560 + 607) / 15)) $(((4560 + 307) / 15)) click 1
+  timeout 20 xdotool search --sync --onlyvisible --name '^About Kestrine$' >/dev/null
+  sleep 0.5
+  # Both windows and a margin of the empty screen around them.
+  eval "$(xdotool getwindowgeometry --shell "$main")"
+  import -window root -crop "$((WIDTH * 2 + 400))x$((HEIGHT + 20))+$((X - 10))+$((Y - 10))" +repage "$output"
+fi
 echo "saved $output"
