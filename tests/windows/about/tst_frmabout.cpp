@@ -20,6 +20,33 @@ QList<QWidget *> OpenAboutWindows() {
   return found;
 }
 
+QRect ChangedPixels(const QImage &a, const QImage &b) {
+  QRect changed;
+  for (int y = 0; y < a.height(); ++y)
+    for (int x = 0; x < a.width(); ++x)
+      if (a.pixel(x, y) != b.pixel(x, y))
+        changed |= QRect(x, y, 1, 1);
+  return changed;
+}
+
+// The smallest rectangle holding every pixel at least this opaque.
+QRect AlphaBounds(const QImage &image, int minimumAlpha) {
+  QRect bounds;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (qAlpha(image.pixel(x, y)) >= minimumAlpha)
+        bounds |= QRect(x, y, 1, 1);
+  return bounds;
+}
+
+QString Describe(const QRect &r) {
+  return QStringLiteral("changed pixels at %1,%2 size %3 x %4")
+      .arg(r.x())
+      .arg(r.y())
+      .arg(r.width())
+      .arg(r.height());
+}
+
 void CloseAndWaitUntilGone(QWidget *window) {
   QPointer<QWidget> closing = window;
   closing->close();
@@ -102,6 +129,12 @@ private slots:
   void noticeFitsItsLabel() {
     PressAbout();
     QLabel *info = Info();
+    const QFontInfo font(info->font());
+    QCOMPARE(font.family(), QStringLiteral("DejaVu Sans"));
+    QCOMPARE(font.pixelSize(), 10);
+    // What the label itself asks for when it wraps the text at its width.
+    QVERIFY2(info->heightForWidth(info->width()) <= info->height(),
+             qPrintable(QString::number(info->heightForWidth(info->width()))));
     const QRect needed =
         QFontMetrics(info->font())
             .boundingRect(info->rect(), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, info->text());
@@ -122,8 +155,37 @@ private slots:
       for (int x = 0; x < logo.width(); ++x)
         opaque += qAlpha(logo.pixel(x, y)) == 255;
     QVERIFY2(opaque > logo.width() * logo.height() / 10, "the logo draws something");
-    QCOMPARE(picture->alignment(), Qt::AlignLeft | Qt::AlignTop);
     QVERIFY(picture->width() > logo.width() && picture->height() > logo.height());
+  }
+
+  // Where the logo lands on screen: the pixels it changes in the picture box
+  // must lie at the box's top-left corner, just inside its frame.
+  void logoIsDrawnAtTheTopLeftOfThePictureBox() {
+    PressAbout();
+    QLabel *picture = Picture();
+    const QImage logo = picture->pixmap().toImage().convertToFormat(QImage::Format_ARGB32);
+    const QImage withLogo = picture->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    picture->clear();
+    const QImage withoutLogo = picture->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(withLogo.size(), picture->size());
+
+    const QPoint inside = picture->contentsRect().topLeft();
+    QVERIFY2(inside.x() <= 3 && inside.y() <= 3, "the picture box's frame is only a border");
+    const QRect changed = ChangedPixels(withLogo, withoutLogo);
+    // Fully opaque pixels always change what is drawn; faint edge pixels may
+    // round to the background, so the changed area lies between the two.
+    QVERIFY2(changed.contains(AlphaBounds(logo, 255).translated(inside)), qPrintable(Describe(changed)));
+    QVERIFY2(AlphaBounds(logo, 1).translated(inside).contains(changed), qPrintable(Describe(changed)));
+  }
+
+  void windowsCarryTheApplicationIcon() {
+    PressAbout();
+    for (QWidget *window : {main_->Widget(), frmAbout::Instance().Widget()}) {
+      const QList<QSize> sizes = window->windowIcon().availableSizes();
+      for (const int size : {16, 24, 32, 48, 64, 128, 256})
+        QVERIFY2(sizes.contains(QSize(size, size)), qPrintable(QString::number(size)));
+      QCOMPARE(window->windowIcon().pixmap(48).toImage().pixelColor(0, 0).alpha(), 0);
+    }
   }
 
   // Beside the main window where the screen has room for both (the X server
