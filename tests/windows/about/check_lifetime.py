@@ -1,0 +1,106 @@
+"""The real program's lifetime with both windows open, driven from outside on
+an X server: the program lives while any of its windows is open, ends cleanly
+when the last one closes, and "About" never opens a second About window.
+
+Usage: check_lifetime.py KESTRINE_BINARY"""
+import subprocess
+import sys
+import time
+
+from x11_session import XvfbSession
+
+MAIN = "Kestrine Server"
+ABOUT = "About Kestrine"
+# "About" stands at 1560, 4560 twips, 1215 x 615, in the main window: its middle.
+ABOUT_BUTTON = ((1560 + 1215 // 2) // 15, (4560 + 615 // 2) // 15)
+# Long enough for a program that was going to quit to have quit.
+SETTLE = 1.5
+
+
+class Run:
+    def __init__(self, session, binary):
+        self.session = session
+        self.program = subprocess.Popen([binary], env=session.env, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.PIPE, text=True)
+        self.main = session.wait_for_window(MAIN)
+
+    def press_about(self):
+        self.session.click(self.main, *ABOUT_BUTTON)
+        return self.session.wait_for_window(ABOUT)
+
+    def expect_running(self, why):
+        time.sleep(SETTLE)
+        if self.program.poll() is not None:
+            raise AssertionError(f"the program ended ({self.program.returncode}) {why}")
+
+    def expect_clean_exit(self):
+        try:
+            self.program.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("the program went on after its last window closed")
+        if self.program.returncode != 0:
+            raise AssertionError(f"the program ended with {self.program.returncode}: {self.program.stderr.read()}")
+
+    def stop(self):
+        if self.program.poll() is None:
+            self.program.kill()
+            self.program.wait()
+
+
+def main_window_closed_first(run):
+    about = run.press_about()
+    run.session.request_close(run.main)
+    run.session.wait_until_gone(MAIN)
+    run.expect_running("when the main window closed while the About window was open")
+    if run.session.visible_windows(ABOUT) != [about]:
+        raise AssertionError("the About window did not stay open on its own")
+    run.session.request_close(about)
+    run.expect_clean_exit()
+
+
+def about_window_closed_first(run):
+    run.session.request_close(run.press_about())
+    run.session.wait_until_gone(ABOUT)
+    run.expect_running("when the About window closed")
+    if not run.session.visible_windows(MAIN):
+        raise AssertionError("the main window went away with the About window")
+    # It opens again after being closed, and the program still ends with main.
+    run.session.request_close(run.press_about())
+    run.session.wait_until_gone(ABOUT)
+    run.session.request_close(run.main)
+    run.expect_clean_exit()
+
+
+def about_pressed_twice_keeps_one_window(run):
+    first = run.press_about()
+    run.session.click(run.main, *ABOUT_BUTTON)
+    time.sleep(SETTLE)
+    if run.session.visible_windows(ABOUT) != [first]:
+        raise AssertionError(f"after two presses: About windows {run.session.visible_windows(ABOUT)}")
+    run.session.request_close(first)
+    run.session.request_close(run.main)
+    run.expect_clean_exit()
+
+
+SCENARIOS = [main_window_closed_first, about_window_closed_first, about_pressed_twice_keeps_one_window]
+
+
+def main():
+    binary = sys.argv[1]
+    failed = 0
+    with XvfbSession() as session:
+        for scenario in SCENARIOS:
+            run = Run(session, binary)
+            try:
+                scenario(run)
+                print(f"PASS {scenario.__name__}")
+            except AssertionError as failure:
+                failed += 1
+                print(f"FAIL {scenario.__name__}: {failure}")
+            finally:
+                run.stop()
+    sys.exit(1 if failed else 0)
+
+
+if __name__ == "__main__":
+    main()
