@@ -2,7 +2,6 @@
 # Sourced inside a private network namespace, as root. Starts Postfix on
 # 127.0.0.1:25 delivering only to a throwaway Maildir user, and Dovecot POP3 on
 # 127.0.0.1:110 for that user. Everything lives under $E2E_DIR.
-set -euo pipefail
 
 e2e_user=kestrine-e2e-$$
 e2e_password=pop-$$-$RANDOM
@@ -10,6 +9,7 @@ e2e_domain=kestrine-e2e.test
 
 start_mail_servers() {
   local d=$E2E_DIR
+  remove_stale_mailbox_users
   useradd --no-create-home --home-dir "$d/home" --shell /usr/sbin/nologin "$e2e_user"
   mkdir -p "$d/home/Maildir"/{cur,new,tmp}
   chown -R "$e2e_user:" "$d/home"
@@ -67,7 +67,7 @@ scache    unix  -       -       n       -       1       scache
 postlog   unix-dgram n  -       n       -       1       postlogd
 CF
   postfix -c "$d/postfix/conf" check
-  postfix -c "$d/postfix/conf" start
+  start_postfix
 
   mkdir -p "$d/dovecot/run" "$d/dovecot/state"
   echo "$e2e_user:{PLAIN}$e2e_password" > "$d/dovecot/passwd"
@@ -99,10 +99,54 @@ CF
   dovecot -c "$d/dovecot/dovecot.conf"
 }
 
-stop_postfix() { postfix -c "$E2E_DIR/postfix/conf" stop >/dev/null 2>&1 || true; }
+# Waits, at most 10 s, until process $1 has gone.
+wait_gone() {
+  for _ in $(seq 100); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done
+  echo "process $1 did not stop within 10 s"; return 1
+}
 
+# Stops by the pid file's process, as "postfix stop" does, and waits for it:
+# a master still closing down would keep port 25 or the queue busy.
+stop_postfix() {
+  local pid_file=$E2E_DIR/postfix/queue/pid/master.pid pid
+  [ -f "$pid_file" ] || return 0
+  pid=$(tr -d ' ' <"$pid_file")
+  postfix -c "$E2E_DIR/postfix/conf" stop >/dev/null 2>&1 || kill "$pid" 2>/dev/null
+  wait_gone "$pid"
+}
+
+start_postfix() { postfix -c "$E2E_DIR/postfix/conf" start; }
+
+stop_dovecot() {
+  local pid_file=$E2E_DIR/dovecot/run/master.pid pid
+  [ -f "$pid_file" ] || return 0
+  pid=$(cat "$pid_file")
+  kill "$pid" 2>/dev/null
+  wait_gone "$pid"
+}
+
+# Leaves nothing behind: both servers, then the mailbox user, whose removal
+# fails while one of its POP3 processes still runs. Fails when something
+# could not be removed, so that a leak shows.
 stop_mail_servers() {
-  stop_postfix
-  [ -f "$E2E_DIR/dovecot/run/master.pid" ] && kill "$(cat "$E2E_DIR/dovecot/run/master.pid")" 2>/dev/null || true
-  userdel "$e2e_user" 2>/dev/null || true
+  local status=0
+  stop_postfix || status=1
+  stop_dovecot || status=1
+  if id "$e2e_user" >/dev/null 2>&1; then
+    for _ in $(seq 50); do
+      [ -z "$(ps -u "$e2e_user" -o pid= 2>/dev/null)" ] && break
+      sleep 0.1
+    done
+    userdel "$e2e_user" || { echo "could not remove the mailbox user $e2e_user"; status=1; }
+  fi
+  return $status
+}
+
+# Mailbox users of earlier runs that were killed before they could clean up:
+# the name carries the run's process id.
+remove_stale_mailbox_users() {
+  local name
+  for name in $(awk -F: '/^kestrine-e2e-[0-9]+:/ {print $1}' /etc/passwd); do
+    kill -0 "${name#kestrine-e2e-}" 2>/dev/null || userdel "$name" 2>/dev/null || true
+  done
 }
