@@ -1,13 +1,23 @@
-"""Retrieves the one message in the test mailbox with a real POP3 client and
-checks it against what Kestrine was given. Prints the headers it retrieved."""
+"""Retrieves a message from the test mailbox with a real POP3 client and checks
+it against what Kestrine was given. Prints the header block as retrieved.
+
+usage: check_pop3_message.py USER PASSWORD NUMBER FROM TO SUBJECT IMPORTANCE
+                             X_PRIORITY BODY_FILE
+
+NUMBER is the message's number in the mailbox, which must then hold exactly
+NUMBER messages: each press of Send Email that was answered OK adds one, and
+nothing else may."""
 import email
 import email.policy
 import poplib
 import sys
 import time
 
-user, password, recipient, importance, priority, body_file = sys.argv[1:7]
-expected_body = open(body_file, "rb").read().decode("utf-8")
+(user, password, number, sender, recipient, subject, importance, priority,
+ body_file) = sys.argv[1:10]
+number = int(number)
+with open(body_file, "rb") as f:
+    expected_body = f.read().decode("utf-8")
 
 # Delivery to the Maildir takes well under a second; allow ten.
 for _ in range(100):
@@ -15,41 +25,57 @@ for _ in range(100):
     pop.user(user)
     pop.pass_(password)
     count, _ = pop.stat()
-    if count:
+    if count >= number:
         break
     pop.quit()
     time.sleep(0.1)
 else:
-    sys.exit("no message arrived in the mailbox within 10 s")
-if count != 1:
-    sys.exit(f"expected exactly one message in the mailbox, found {count}")
+    sys.exit(f"message {number} did not arrive in the mailbox within 10 s ({count} there)")
+if count != number:
+    pop.quit()
+    sys.exit(f"expected exactly {number} message(s) in the mailbox, found {count}")
 
-_, lines, _ = pop.retr(1)
+_, lines, _ = pop.retr(number)
 pop.quit()
 raw = b"\r\n".join(lines) + b"\r\n"
 message = email.message_from_bytes(raw, policy=email.policy.default)
 
-print("POP3 retrieved these headers:")
-for name, value in message.items():
-    print(f"  {name}: {value}")
+print(f"POP3 RETR {number} retrieved this header block:")
+for line in lines:
+    if not line:
+        break
+    print("  " + line.decode("utf-8", "replace"))
 
 problems = []
+
+
 def expect(what, got, want):
     if got != want:
         problems.append(f"{what}: got {got!r}, want {want!r}")
 
-expect("From", str(message["From"]), "kestrine@brimvale.example")
-expect("To", str(message["To"]), recipient)
-expect("Subject", str(message["Subject"]), "Kestrine Server")
-expect("Importance", str(message["Importance"]), importance)
-expect("X-Priority", str(message["X-Priority"]).split()[0] if message["X-Priority"] else None, priority)
-expect("X-Mailer", str(message["X-Mailer"]), "Kestrine 1.00")
+
+def header(name):
+    values = message.get_all(name) or []
+    if len(values) != 1:
+        problems.append(f"{name}: {len(values)} such headers, want exactly one")
+    return str(values[0]) if values else None
+
+
+expect("From", header("From"), sender)
+expect("To", header("To"), recipient)
+expect("Subject", header("Subject"), subject)
+expect("Importance", header("Importance"), importance)
+x_priority = header("X-Priority")
+expect("X-Priority", x_priority.split()[0] if x_priority else None, priority)
+expect("X-Mailer", header("X-Mailer"), "Kestrine 1.00")
+expect("Content-Type", message.get_content_type(), "text/plain")
 got_lines = message.get_content().replace("\r\n", "\n").split("\n")
 want_lines = expected_body.replace("\r\n", "\n").split("\n")
 if len(got_lines) != len(want_lines):
     problems.append(f"body has {len(got_lines)} lines, want {len(want_lines)}")
-for number, (got, want) in enumerate(zip(got_lines, want_lines), 1):
-    expect(f"body line {number}", got, want)
+for line_number, (got, want) in enumerate(zip(got_lines, want_lines), 1):
+    expect(f"body line {line_number}", got, want)
 
-print("\n".join(problems) or "the message arrived as sent: sender, recipient, subject, importance and body")
+print("\n".join(problems) or
+      f"message {number} arrived as sent: sender, recipient, subject, importance and body")
 sys.exit(1 if problems else 0)
