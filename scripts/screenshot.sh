@@ -12,7 +12,7 @@ default_output=$here/build/kestrine-main-window.png
 [ $about = yes ] && default_output=$here/build/kestrine-both-windows.png
 output=${2:-$default_output}
 
-for tool in Xvfb xdotool import; do
+for tool in Xvfb xdotool import /usr/bin/convert; do
   command -v "$tool" >/dev/null || { echo "screenshot: $tool is missing (run scripts/install-deps.sh test)" >&2; exit 1; }
 done
 
@@ -36,10 +36,14 @@ if [ $about = no ]; then
 else
   # "About" stands at 1560, 4560 twips, 1215 x 615: click its middle.
   xdotool mousemove --window "$main" $(((1560 + 607) / 15)) $(((4560 + 307) / 15)) click 1
-  timeout 20 xdotool search --sync --onlyvisible --name '^About Kestrine$' >/dev/null
+  about_window=$(timeout 20 xdotool search --sync --onlyvisible --name '^About Kestrine$' | head -n 1)
   sleep 0.5
-  # Both windows and a margin of the empty screen around them.
-  eval "$(xdotool getwindowgeometry --shell "$main")"
-  import -window root -crop "$((WIDTH * 2 + 400))x$((HEIGHT + 20))+$((X - 10))+$((Y - 10))" +repage "$output"
+  # Each window on its own, laid side by side on a plain background.
+  shots=$(mktemp -d)
+  import -window "$main" "$shots/main.png"
+  import -window "$about_window" "$shots/about.png"
+  /usr/bin/convert -background '#c9d1d9' "$shots/main.png" "$shots/about.png" -gravity north +smush 12 \
+    -bordercolor '#c9d1d9' -border 12 "$output"
+  rm -rf "$shots"
 fi
 echo "saved $output"
