@@ -14,7 +14,7 @@ test_packages=(
   "${run_packages[@]}"
   binutils python3 python3-aiosmtpd openssl valgrind
   xvfb xauth xdotool xclip imagemagick x11-utils
-  postfix dovecot-core dovecot-pop3d iproute2 util-linux curl
+  postfix dovecot-core dovecot-pop3d iproute2 util-linux procps curl
   desktop-file-utils appstream dpkg-dev file
 )
 
