@@ -59,6 +59,6 @@ else
   echo "ROW|method|servers|on loopback; Postfix needs root for a private network namespace||"
   echo "ROW|press to answer|Postfix|not measured: needs root||"
 fi
-echo "ROW|method|Kestrine|in process: the Send Email button clicked, timed to the Send Email OK box; SetDefaultTarget points it at aiosmtpd||"
+echo "ROW|method|Kestrine|in process: the Send Email button clicked, timed to the Send Email OK box; SetDefaultTarget points it at each server (Postfix: localhost:25, the default)||"
 
 $python "$here/press.py" "$build" "$runs" "${servers[@]}" --endurance "$submissions" --asan-build "$asan" --sweep
