@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Kestrine needs: `run` for building and starting
-# it, `test` for building it and running every test. Does nothing when they
-# are all present already. Uses sudo when not run as root.
+# it, `test` for building it and running every test, `bench` for the
+# benchmarks as well. Does nothing when they are all present already. Uses
+# sudo when not run as root.
 set -euo pipefail
 
 run_packages=(
@@ -16,12 +17,18 @@ test_packages=(
   xvfb xauth xdotool xclip imagemagick x11-utils
   postfix dovecot-core dovecot-pop3d iproute2 util-linux procps curl
   desktop-file-utils appstream dpkg-dev file
+  clang libclang-rt-14-dev
+)
+bench_packages=(
+  "${test_packages[@]}"
+  swaks time
 )
 
 case "${1:-}" in
   run) wanted=("${run_packages[@]}") ;;
   test) wanted=("${test_packages[@]}") ;;
-  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+  bench) wanted=("${bench_packages[@]}") ;;
+  *) echo "usage: $0 run|test|bench" >&2; exit 2 ;;
 esac
 
 missing=()

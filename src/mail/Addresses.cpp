@@ -125,7 +125,12 @@ bool AddressIsWholePart(const QString &part, const QString &address) {
          bare.mid(open + 1, close - open - 1).trimmed() == address && bare.mid(close + 1).trimmed().isEmpty();
 }
 
+// SMTP carries a path of at most 256 octets, the angle brackets included.
+constexpr qsizetype kLongestAddress = 254;
+
 QString WhyNotAnAddress(const QString &address) {
+  if (address.toUtf8().size() > kLongestAddress)
+    return QStringLiteral("it is longer than the %1 octets SMTP allows").arg(kLongestAddress);
   const qsizetype at = address.lastIndexOf(u'@');
   if (at < 0)
     return QStringLiteral("it has no \"@\"");

@@ -23,11 +23,23 @@ ImportanceHeaders HeadersFor(std::int32_t importance) {
   }
 }
 
+// GMime folds a header only between words and keeps a run of blanks whole on
+// one line, so a run longer than a header line may be is cut to that length.
+constexpr qsizetype kLongestBlankRun = 76;
+
+// The subject as one header line: line breaks and other controls become
+// blanks, so no text of the user's can start a header of its own.
 QString OneLine(const QString &subject) {
-  QString line = subject;
-  for (QChar &c : line)
+  QString line;
+  line.reserve(subject.size());
+  qsizetype blanks = 0;
+  for (QChar c : subject) {
     if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
       c = u' ';
+    blanks = c == u' ' ? blanks + 1 : 0;
+    if (blanks <= kLongestBlankRun)
+      line += c;
+  }
   return line;
 }
 
@@ -71,9 +83,13 @@ gmime::Ptr<GMimeTextPart> TextPart(const QString &body) {
   g_mime_text_part_set_charset(part.get(), "utf-8");
   // 7-bit clean keeps the message intact through any relay; GMime picks 7bit
   // when the text allows it (ASCII, short lines), else quoted-printable or base64.
-  g_mime_part_set_content_encoding(
-      GMIME_PART(part.get()),
-      g_mime_part_get_best_content_encoding(GMIME_PART(part.get()), GMIME_ENCODING_CONSTRAINT_7BIT));
+  // It answers "default" for text that needs no encoding; the header then says
+  // 7bit outright rather than leave readers to assume it.
+  GMimeContentEncoding encoding =
+      g_mime_part_get_best_content_encoding(GMIME_PART(part.get()), GMIME_ENCODING_CONSTRAINT_7BIT);
+  if (encoding == GMIME_CONTENT_ENCODING_DEFAULT)
+    encoding = GMIME_CONTENT_ENCODING_7BIT;
+  g_mime_part_set_content_encoding(GMIME_PART(part.get()), encoding);
   return part;
 }
 
