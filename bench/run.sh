@@ -4,10 +4,16 @@
 # and swaks, endurance, and the body size sweep; then the mail component's own
 # benchmark when it is there.
 #   bench/run.sh [BUILD_DIR] [RUNS] [SUBMISSIONS]
-# Build first: cmake --preset default && cmake --build --preset default -j2
-# (and the asan preset, for the leak check of the endurance run).
+# Without BUILD_DIR it installs what it needs and builds the default preset,
+# and the asan preset for the leak check of the endurance run.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+if [ -z "${1:-}" ]; then
+  (cd "$here/.." && scripts/install-deps.sh bench &&
+    cmake --preset default >/dev/null && cmake --build --preset default -j"$(nproc)" >/dev/null &&
+    cmake --preset asan >/dev/null && cmake --build --preset asan -j"$(nproc)" >/dev/null) ||
+    { echo "bench/run.sh: the build failed" >&2; exit 1; }
+fi
 build=$(readlink -f "${1:-$here/../build/default}")
 runs=${2:-31}
 submissions=${3:-1000}

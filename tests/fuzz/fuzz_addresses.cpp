@@ -31,6 +31,7 @@ void CheckMailbox(const mail::Mailbox &mailbox, const QString &text) {
   Require(!mailbox.address.isEmpty(), "an empty address was accepted", text);
   Require(!HasLineBreakOrControl(mailbox.address), "an address holds a control character", text);
   Require(!HasLineBreakOrControl(mailbox.name), "a display name holds a control character", text);
+  Require(mailbox.address.toUtf8().size() <= 254, "an address longer than an SMTP path carries", text);
   // Whatever the reading, the envelope may only hold addresses the user typed.
   Require(text.contains(mailbox.address, Qt::CaseSensitive), "an address that the text does not name", text);
 }
