@@ -4,19 +4,18 @@
 // took the message, otherwise one Err_SendEmail report. Bad input reaches no
 // server at all, and after every case a press against a good server goes through.
 #include "faults/FaultPeer.h"
-#include "mail/SubmissionTarget.h"
+#include "support/MainWindowTest.h"
 #include "support/SmtpTestServer.h"
 #include "tests/ui/BoxAnswerer.h"
 #include "ui/Application.h"
-#include "windows/main/frmKestrine.h"
 
 #include <QElapsedTimer>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QtTest>
 
 #include <memory>
 
+using testsupport::PointMailAt;
 using testsupport::SmtpTestServer;
 
 namespace {
@@ -78,14 +77,6 @@ private:
   std::uint16_t refusedPort_ = 0;
 };
 
-void PointMailAt(std::uint16_t port, int replyMs, int totalMs) {
-  mail::Timeouts bounds;
-  bounds.Connect = std::chrono::milliseconds(3000);
-  bounds.Reply = std::chrono::milliseconds(replyMs);
-  bounds.Total = std::chrono::milliseconds(totalMs);
-  mail::SetDefaultTarget({QStringLiteral("127.0.0.1"), port, bounds});
-}
-
 // A body of about `size` octets in 76-character lines, as pasted text would be.
 QString BodyOfSize(qsizetype size) {
   const QString line =
@@ -114,16 +105,11 @@ Report ReadReport(const QString &prompt) {
 
 } // namespace
 
-class TestFaults : public QObject {
+// Each test function gets a new main window (see MainWindowTest).
+class TestFaults : public testsupport::MainWindowTest {
   Q_OBJECT
 
-  frmKestrine *form_ = nullptr;
   std::unique_ptr<SmtpTestServer> good_;
-
-  void Press() {
-    auto *button = form_->Widget()->findChild<QPushButton *>(QStringLiteral("cmdSendEmail"));
-    QTest::mouseClick(button, Qt::LeftButton);
-  }
 
 private slots:
   void initTestCase() {
@@ -131,17 +117,6 @@ private slots:
     QVERIFY2(good_->start(), qPrintable(good_->errorString()));
   }
   void cleanupTestCase() { good_.reset(); }
-
-  void init() {
-    form_ = new frmKestrine;
-    form_->Show();
-    QVERIFY(QTest::qWaitForWindowActive(form_->Widget()));
-  }
-  void cleanup() {
-    delete form_;
-    form_ = nullptr;
-    mail::SetDefaultTarget({});
-  }
 
   void eachFaultGivesOneClearAnswer_data() {
     QTest::addColumn<QString>("server");      // none, aiosmtpd, peer, fault

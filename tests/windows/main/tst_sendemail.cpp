@@ -1,17 +1,15 @@
 // Pressing "Send Email" against a real SMTP server: the placeholder question,
 // the submission with the fields and importance, and the one error box.
-#include "mail/SubmissionTarget.h"
 #include "modules/Global.h"
+#include "support/MainWindowTest.h"
 #include "support/SmtpTestServer.h"
 #include "tests/ui/BoxAnswerer.h"
 #include "ui/Application.h"
-#include "windows/main/frmKestrine.h"
 
-#include <QListWidget>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QtTest>
 
+using testsupport::PointMailAt;
 using testsupport::SmtpTestServer;
 
 namespace {
@@ -19,38 +17,14 @@ namespace {
 const QString kQuestion = QStringLiteral("Are you sure this is a correct email address?\r\n");
 const QString kTitle = QStringLiteral("tst_sendemail"); // the executable's name
 
-void PointMailAt(std::uint16_t port) {
-  mail::Timeouts bounds;
-  bounds.Connect = std::chrono::milliseconds(3000);
-  bounds.Reply = std::chrono::milliseconds(5000);
-  bounds.Total = std::chrono::milliseconds(10000);
-  mail::SetDefaultTarget({QStringLiteral("127.0.0.1"), port, bounds});
-}
-
 } // namespace
 
-class TestSendEmail : public QObject {
+// Each test function gets a new main window (see MainWindowTest); PointMailAt
+// keeps its default bounds: reply 5 s, whole submission 10 s.
+class TestSendEmail : public testsupport::MainWindowTest {
   Q_OBJECT
 
-  frmKestrine *form_ = nullptr;
-
-  void Press() {
-    auto *button = form_->Widget()->findChild<QPushButton *>(QStringLiteral("cmdSendEmail"));
-    QTest::mouseClick(button, Qt::LeftButton);
-  }
-
 private slots:
-  void init() {
-    form_ = new frmKestrine;
-    form_->Show();
-    QVERIFY(QTest::qWaitForWindowActive(form_->Widget()));
-  }
-  void cleanup() {
-    delete form_;
-    form_ = nullptr;
-    mail::SetDefaultTarget({});
-  }
-
   void answeringNoStopsBeforeAnythingIsSent() {
     SmtpTestServer server;
     QVERIFY2(server.start(), qPrintable(server.errorString()));
