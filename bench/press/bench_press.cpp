@@ -10,6 +10,7 @@
 #include "mail/Compose.h"
 #include "mail/Submission.h"
 #include "mail/SubmissionTarget.h"
+#include "support/BodyOfSize.h"
 #include "ui/Application.h"
 #include "ui/MessageBox.h"
 #include "windows/main/frmKestrine.h"
@@ -49,13 +50,9 @@ long StatusKb(const char *field) {
 // Writing 5 to clear_refs resets the peak resident size to the current one.
 void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
+// Pasted-looking text of exactly `size` characters.
 QString BodyOfSize(qsizetype size) {
-  const QString line =
-      QStringLiteral("The quick brown fox jumps over the lazy dog, again and again and again.\r\n");
-  QString body;
-  body.reserve(size + line.size());
-  while (body.size() < size)
-    body += line;
+  QString body = testsupport::BodyOfSize(size);
   body.truncate(size);
   return body;
 }

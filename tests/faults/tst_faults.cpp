@@ -4,6 +4,7 @@
 // took the message, otherwise one Err_SendEmail report. Bad input reaches no
 // server at all, and after every case a press against a good server goes through.
 #include "faults/FaultPeer.h"
+#include "support/BodyOfSize.h"
 #include "support/MainWindowTest.h"
 #include "support/SmtpTestServer.h"
 #include "tests/ui/BoxAnswerer.h"
@@ -15,6 +16,7 @@
 
 #include <memory>
 
+using testsupport::BodyOfSize;
 using testsupport::PointMailAt;
 using testsupport::SmtpTestServer;
 
@@ -76,17 +78,6 @@ private:
   std::unique_ptr<FaultPeer> fault_;
   std::uint16_t refusedPort_ = 0;
 };
-
-// A body of about `size` octets in 76-character lines, as pasted text would be.
-QString BodyOfSize(qsizetype size) {
-  const QString line =
-      QStringLiteral("The quick brown fox jumps over the lazy dog, again and again and again.\r\n");
-  QString body;
-  body.reserve(size + line.size());
-  while (body.size() < size)
-    body += line;
-  return body;
-}
 
 struct Report {
   int code = -1;
