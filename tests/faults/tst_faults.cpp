@@ -3,7 +3,6 @@
 // Every case ends in exactly one box: "Send Email OK" only when the server
 // took the message, otherwise one Err_SendEmail report. Bad input reaches no
 // server at all, and after every case a press against a good server goes through.
-#include "faults/FaultPeer.h"
 #include "support/BodyOfSize.h"
 #include "support/MainWindowTest.h"
 #include "support/SmtpTestServer.h"
@@ -29,53 +28,36 @@ const QString kBody = QStringLiteral("A short test body.\r\nSecond line.\r\n");
 constexpr int kReplyMs = 3000;
 constexpr int kTotalMs = 10000;
 
-// Where a case submits: nothing at all, aiosmtpd, tests/support's raw peer or
-// this folder's fault peer. Counts what it saw so that a case can prove
-// nothing was sent.
+// Where a case submits: nothing at all (a port nothing listens on), aiosmtpd
+// or tests/support's scripted peer. Counts what it saw so that a case can
+// prove nothing was sent.
 class Server {
 public:
-  Server(const QString &kind, const QStringList &arguments) : kind_(kind) {
+  Server(const QString &kind, const QStringList &arguments) {
     if (kind == u"aiosmtpd")
-      support_ = std::make_unique<SmtpTestServer>(arguments);
+      server_ = std::make_unique<SmtpTestServer>(arguments);
     else if (kind == u"peer")
-      support_ = std::make_unique<SmtpTestServer>(SmtpTestServer::Program::ScriptedPeer, arguments);
-    else if (kind == u"fault")
-      fault_ = std::make_unique<FaultPeer>(arguments);
+      server_ = std::make_unique<SmtpTestServer>(SmtpTestServer::Program::ScriptedPeer, arguments);
   }
 
   bool start() {
-    if (support_)
-      return support_->start();
-    if (fault_)
-      return fault_->start();
+    if (server_)
+      return server_->start();
     refusedPort_ = SmtpTestServer::unusedPort();
     return refusedPort_ != 0;
   }
-  QString errorString() const {
-    return support_ ? support_->errorString()
-           : fault_ ? fault_->errorString()
-                    : QStringLiteral("no free port");
-  }
-  std::uint16_t port() const { return support_ ? support_->port() : fault_ ? fault_->port() : refusedPort_; }
-  int connectionCount() const {
-    return support_ ? support_->connectionCount() : fault_ ? fault_->connectionCount() : 0;
-  }
-  // Messages the server took; the support peer never takes one in the
-  // scenarios used here.
-  int acceptedCount() const {
-    if (kind_ == u"aiosmtpd")
-      return static_cast<int>(support_->messages().size());
-    return fault_ ? static_cast<int>(fault_->accepted().size()) : 0;
-  }
+  QString errorString() const { return server_ ? server_->errorString() : QStringLiteral("no free port"); }
+  std::uint16_t port() const { return server_ ? server_->port() : refusedPort_; }
+  int connectionCount() const { return server_ ? server_->connectionCount() : 0; }
+  // Messages the server took: aiosmtpd keeps each in full, the peer one line each.
+  int acceptedCount() const { return static_cast<int>(messages().size() + peerAccepted().size()); }
   QList<testsupport::ReceivedMessage> messages() const {
-    return kind_ == u"aiosmtpd" ? support_->messages() : QList<testsupport::ReceivedMessage>{};
+    return server_ ? server_->messages() : QList<testsupport::ReceivedMessage>{};
   }
-  QStringList peerAccepted() const { return fault_ ? fault_->accepted() : QStringList{}; }
+  QStringList peerAccepted() const { return server_ ? server_->peerAccepted() : QStringList{}; }
 
 private:
-  QString kind_;
-  std::unique_ptr<SmtpTestServer> support_;
-  std::unique_ptr<FaultPeer> fault_;
+  std::unique_ptr<SmtpTestServer> server_;
   std::uint16_t refusedPort_ = 0;
 };
 
@@ -110,7 +92,7 @@ private slots:
   void cleanupTestCase() { good_.reset(); }
 
   void eachFaultGivesOneClearAnswer_data() {
-    QTest::addColumn<QString>("server");      // none, aiosmtpd, peer, fault
+    QTest::addColumn<QString>("server");      // none, aiosmtpd, peer
     QTest::addColumn<QStringList>("options"); // the server's arguments
     QTest::addColumn<QString>("from");
     QTest::addColumn<QString>("to");
@@ -139,10 +121,10 @@ private slots:
     row("refused connection", "none", {}, 1001, "connection refused");
     row("greeting 554", "aiosmtpd", {"--reply", "GREETING:554:5.3.2 No SMTP service here"}, 554,
         "554 5.3.2 No SMTP service here");
-    row("greeting then silence", "fault", {"--scenario", "greet-silent"}, 1003, "EHLO");
+    row("greeting then silence", "peer", {"--scenario", "greet-silent"}, 1003, "EHLO");
     row("silent from the start", "peer", {"--scenario", "silent"}, 1003, "greeting");
-    row("421 mid-session", "fault", {"--scenario", "close-421"}, 421, "Service shutting down");
-    row("EHLO rejected, HELO taken", "fault", {"--scenario", "helo-only"}, 0, kRecipient);
+    row("421 mid-session", "peer", {"--scenario", "close-421"}, 421, "Service shutting down");
+    row("EHLO rejected, HELO taken", "peer", {"--scenario", "helo-only"}, 0, kRecipient);
     row("MAIL 550", "aiosmtpd", {"--reply", "MAIL:550:5.7.1 Sender address rejected"}, 550,
         "Sender address rejected");
     QTest::newRow("RCPT 550 for one of two recipients")
@@ -158,17 +140,17 @@ private slots:
         "No valid recipients");
     row("end of data 552", "aiosmtpd", {"--reply", "EOD:552:5.3.4 Message size exceeds fixed limit"}, 552,
         "Message size exceeds fixed limit");
-    row("connection reset after DATA", "fault", {"--scenario", "reset-after-data"}, 1004, "closed");
+    row("connection reset after DATA", "peer", {"--scenario", "reset-after-data"}, 1004, "closed");
     row("connection closed mid-content", "peer", {"--scenario", "close-mid-data"}, 1004, "closed");
     row("100 kB reply line", "peer", {"--scenario", "long-reply"}, 550, "550 5.7.1 xxxx");
     row("garbage instead of a reply code", "peer", {"--scenario", "garbage"}, 1011,
         "HELLO THIS IS NOT A MAIL SERVER");
     row("STARTTLS offered then broken", "peer", {"--scenario", "bad-tls"}, 1005, "STARTTLS");
     QTest::newRow("slow-drip replies within the reply bound")
-        << "fault" << QStringList{"--scenario", "slow-drip", "--drip", "1.2"} << kSender << kRecipient
+        << "peer" << QStringList{"--scenario", "slow-drip", "--drip", "1.2"} << kSender << kRecipient
         << kSubject << kBody << 2000 << 30000 << 0 << kRecipient << one << false;
     QTest::newRow("slow-drip replies past the reply bound")
-        << "fault" << QStringList{"--scenario", "slow-drip", "--drip", "4"} << kSender << kRecipient
+        << "peer" << QStringList{"--scenario", "slow-drip", "--drip", "4"} << kSender << kRecipient
         << kSubject << kBody << 2000 << 30000 << 1003 << QStringLiteral("2 s") << one << false;
 
     // Hostile input.

@@ -123,6 +123,13 @@ QList<ReceivedMessage> SmtpTestServer::messages() const {
   return messages;
 }
 
+QStringList SmtpTestServer::peerAccepted() const {
+  QFile log(QDir(directory_.path()).filePath(QStringLiteral("accepted.log")));
+  if (!log.open(QIODevice::ReadOnly))
+    return {};
+  return QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
+}
+
 int SmtpTestServer::connectionCount() const {
   QFile log(QDir(directory_.path()).filePath(QStringLiteral("connections.log")));
   if (!log.open(QIODevice::ReadOnly))

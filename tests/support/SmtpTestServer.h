@@ -45,7 +45,9 @@ struct ReceivedMessage {
 // (--reply STEP:CODE:TEXT, --reply-for ADDRESS, --smtputf8, --starttls, --host)
 // are documented in that script. Program::ScriptedPeer runs
 // tests/support/smtp_peer.py, a raw socket peer for faults (--scenario silent,
-// garbage, long-reply, close-mid-data, close-at-end, silent-quit, bad-tls).
+// garbage, greet-silent, helo-only, long-reply, close-421, close-mid-data,
+// close-at-end, reset-after-data, silent-quit, bad-tls, slow-drip with
+// --drip SECONDS), described in that script.
 // Both listen on a free loopback port chosen by the system. Every wait is
 // bounded. The destructor stops the server.
 class SmtpTestServer {
@@ -70,6 +72,13 @@ public:
   // message before it answers the end of data, so once a client has been told
   // "accepted", the message is here.
   QList<ReceivedMessage> messages() const;
+
+  // What the scripted peer has accepted so far, one line per message: the
+  // arguments of MAIL and of each RCPT as the client sent them, then the
+  // content's size in octets ("FROM:<a> TO:<b> 312"). Recorded, like
+  // messages(), before the end of data is answered. Always empty for the mail
+  // server, whose messages() say more.
+  QStringList peerAccepted() const;
 
   // How many connections the server has taken (recorded before its greeting).
   int connectionCount() const;

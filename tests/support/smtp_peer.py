@@ -1,99 +1,167 @@
 #!/usr/bin/python3
-"""A scripted raw TCP peer on loopback for the faults a real SMTP server never makes.
+"""A scripted raw SMTP peer on loopback for the faults a real SMTP server never makes.
 
-  --scenario silent          accepts and never says a word
-  --scenario garbage         greets with a line that is not SMTP
-  --scenario long-reply      answers MAIL FROM with one 100 kB 550 line
-  --scenario close-mid-data  says 354 to DATA, reads a little content, closes
-  --scenario close-at-end    reads the whole content, closes without a reply
-  --scenario silent-quit     accepts the message, then never answers QUIT
-  --scenario bad-tls         offers STARTTLS, then sends bytes that are not TLS
+  --scenario silent            accepts the connection and never says a word
+  --scenario garbage           greets with a line that is not SMTP
+  --scenario greet-silent      greets, then never answers anything
+  --scenario helo-only         rejects EHLO with 500, takes HELO, accepts the message
+  --scenario long-reply        answers MAIL FROM with one 100 kB 550 line
+  --scenario close-421         answers RCPT TO with 421 and closes the connection
+  --scenario close-mid-data    says 354 to DATA, reads a little content, closes
+  --scenario close-at-end      reads the whole content, closes without a reply
+  --scenario reset-after-data  reads the whole content, then resets the connection
+  --scenario silent-quit       accepts the message, then never answers QUIT
+  --scenario bad-tls           offers STARTTLS, then sends bytes that are not TLS
+  --scenario slow-drip         sends every reply one byte at a time, spread over
+                               --drip seconds, and accepts the message
 
-It prints "PORT <n>" once it listens, serves connections one after another
-until it is terminated, and appends a line to DIR/connections.log for each.
+It prints "PORT <n>" once it listens and serves connections one after another
+until it is terminated. For each connection it appends a line to
+DIR/connections.log before anything else; for each message it accepts it
+appends the arguments of MAIL and of each RCPT as sent, then the content's
+size in octets ("FROM:<a> TO:<b> 312"), to DIR/accepted.log before it answers
+the end of data.
 """
 
 import argparse
 import os
 import socket
+import struct
 import sys
+import time
 
+SCENARIOS = ["silent", "garbage", "greet-silent", "helo-only", "long-reply", "close-421", "close-mid-data",
+             "close-at-end", "reset-after-data", "silent-quit", "bad-tls", "slow-drip"]
 LONG_TEXT = "5.7.1 " + "x" * 100_000
 
 
-def lines(conn):
-    buffer = b""
-    while True:
-        chunk = conn.recv(65536)
-        if not chunk:
+class Peer:
+    def __init__(self, conn, scenario, drip, directory):
+        self.conn = conn
+        self.scenario = scenario
+        self.drip = drip
+        self.directory = directory
+        self.buffer = b""
+
+    def line(self):
+        """The next line without its line break, or None once the client has closed."""
+        while b"\n" not in self.buffer:
+            chunk = self.conn.recv(65536)
+            if not chunk:
+                return None
+            self.buffer += chunk
+        line, self.buffer = self.buffer.split(b"\n", 1)
+        return line.rstrip(b"\r")
+
+    def say(self, text):
+        data = text.encode() + b"\r\n"
+        if self.scenario != "slow-drip":
+            self.conn.sendall(data)
             return
-        buffer += chunk
-        while b"\n" in buffer:
-            line, buffer = buffer.split(b"\n", 1)
-            yield line.rstrip(b"\r")
+        pause = self.drip / len(data)
+        for i in range(len(data)):
+            self.conn.sendall(data[i:i + 1])
+            time.sleep(pause)
 
+    def wait_for_close(self):
+        while self.conn.recv(65536):
+            pass
 
-def say(conn, text):
-    conn.sendall(text.encode() + b"\r\n")
+    def reset(self):
+        # SO_LINGER with a zero timeout makes close() send RST instead of FIN.
+        self.conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
 
+    def record(self, sender, recipients, size):
+        with open(os.path.join(self.directory, "accepted.log"), "a") as log:
+            log.write(" ".join([sender] + recipients + [str(size)]) + "\n")
 
-def wait_for_close(conn):
-    while conn.recv(65536):
-        pass
-
-
-def dialogue(conn, scenario):
-    if scenario == "silent":
-        wait_for_close(conn)
-        return
-    if scenario == "garbage":
-        say(conn, "HELLO THIS IS NOT A MAIL SERVER")
-        wait_for_close(conn)
-        return
-    say(conn, "220 peer ready")
-    in_data = False
-    content = 0
-    for line in lines(conn):
-        if in_data:
-            content += len(line) + 2
-            if scenario == "close-mid-data" and content > 200:
-                return
+    def content(self):
+        """Reads the message content up to the lone dot: (its size, whether it ended with the dot)."""
+        size = 0
+        while True:
+            line = self.line()
+            if line is None:
+                return size, False
             if line == b".":
-                in_data = False
-                if scenario == "close-at-end":
-                    return
-                say(conn, "250 accepted")
-            continue
-        verb = line.split(b" ", 1)[0].upper()
-        if verb in (b"EHLO", b"HELO"):
-            say(conn, "250-peer\r\n250-STARTTLS\r\n250 8BITMIME" if scenario == "bad-tls" else "250-peer\r\n250 8BITMIME")
-        elif verb == b"STARTTLS":
-            say(conn, "220 go ahead")
-            conn.sendall(b"this is not a TLS handshake\r\n" * 4)
-            wait_for_close(conn)
+                return size, True
+            size += len(line) + 2
+            if self.scenario == "close-mid-data" and size > 200:
+                return size, False
+
+    def dialogue(self):
+        if self.scenario == "silent":
+            self.wait_for_close()
             return
-        elif verb == b"MAIL":
-            say(conn, "550 " + LONG_TEXT if scenario == "long-reply" else "250 ok")
-        elif verb == b"RCPT":
-            say(conn, "250 ok")
-        elif verb == b"DATA":
-            say(conn, "354 go on")
-            in_data = True
-        elif verb == b"QUIT":
-            if scenario == "silent-quit":
-                wait_for_close(conn)
+        if self.scenario == "garbage":
+            self.say("HELLO THIS IS NOT A MAIL SERVER")
+            self.wait_for_close()
+            return
+        self.say("220 peer ready")
+        if self.scenario == "greet-silent":
+            self.wait_for_close()
+            return
+        sender, recipients = "", []
+        while True:
+            line = self.line()
+            if line is None:
                 return
-            say(conn, "221 bye")
-            return
-        else:
-            say(conn, "502 unknown")
+            verb = line.split(b" ", 1)[0].upper()
+            argument = line[len(verb):].strip().decode("utf-8", "replace")
+            if verb == b"EHLO":
+                if self.scenario == "helo-only":
+                    self.say("500 5.5.1 EHLO not understood")
+                elif self.scenario == "bad-tls":
+                    self.say("250-peer\r\n250-STARTTLS\r\n250 8BITMIME")
+                else:
+                    self.say("250-peer\r\n250 8BITMIME")
+            elif verb == b"HELO":
+                self.say("250 peer")
+            elif verb == b"STARTTLS" and self.scenario == "bad-tls":
+                self.say("220 go ahead")
+                self.conn.sendall(b"this is not a TLS handshake\r\n" * 4)
+                self.wait_for_close()
+                return
+            elif verb == b"MAIL":
+                if self.scenario == "long-reply":
+                    self.say("550 " + LONG_TEXT)
+                    continue
+                sender, recipients = argument, []
+                self.say("250 2.1.0 ok")
+            elif verb == b"RCPT":
+                if self.scenario == "close-421":
+                    self.say("421 4.3.2 Service shutting down, closing transmission channel")
+                    return
+                recipients.append(argument)
+                self.say("250 2.1.5 ok")
+            elif verb == b"DATA":
+                self.say("354 go on")
+                size, complete = self.content()
+                if not complete or self.scenario == "close-at-end":
+                    return
+                if self.scenario == "reset-after-data":
+                    self.reset()
+                    return
+                self.record(sender, recipients, size)
+                self.say("250 2.0.0 accepted")
+            elif verb == b"QUIT":
+                if self.scenario == "silent-quit":
+                    self.wait_for_close()
+                    return
+                self.say("221 2.0.0 bye")
+                return
+            elif verb == b"RSET":
+                sender, recipients = "", []
+                self.say("250 2.0.0 ok")
+            else:
+                self.say("502 5.5.2 unknown command")
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--dir", required=True)
-    parser.add_argument("--scenario", required=True)
+    parser.add_argument("--scenario", required=True, choices=SCENARIOS)
+    parser.add_argument("--drip", type=float, default=1.0, help="seconds over which slow-drip spreads a reply")
     args = parser.parse_args()
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -105,7 +173,7 @@ def main():
         with open(os.path.join(args.dir, "connections.log"), "a") as log:
             log.write("connection\n")
         try:
-            dialogue(conn, args.scenario)
+            Peer(conn, args.scenario, args.drip, args.dir).dialogue()
         except OSError:
             pass
         finally:
