@@ -7,6 +7,8 @@
 #include "support/SmtpTestServer.h"
 
 #include <QString>
+#include <QStringList>
+#include <QTest>
 
 #include <chrono>
 #include <optional>
@@ -54,6 +56,33 @@ inline std::optional<ErrorRecord> SendTo(const testsupport::SmtpTestServer &serv
 inline QString Describe(const std::optional<ErrorRecord> &error) {
   return error ? QStringLiteral("%1: %2").arg(error->Number()).arg(error->Description())
                : QStringLiteral("no error");
+}
+
+// Sends `fields` to the started `server` and returns the one message it
+// received. When the send fails or the server has no message or more than one,
+// the test has failed and the result is empty.
+inline std::optional<testsupport::ReceivedMessage> DeliverOne(const testsupport::SmtpTestServer &server,
+                                                              const Fields &fields) {
+  std::optional<testsupport::ReceivedMessage> received;
+  [&] {
+    const auto error = SendTo(server, fields);
+    QVERIFY2(!error, qPrintable(Describe(error)));
+    const auto messages = server.messages();
+    QCOMPARE(messages.size(), 1);
+    received = messages.first();
+  }();
+  return received;
+}
+
+// The same with a server of its own: aiosmtpd started with `serverArguments`.
+inline std::optional<testsupport::ReceivedMessage> DeliverOne(const Fields &fields = {},
+                                                              const QStringList &serverArguments = {}) {
+  testsupport::SmtpTestServer server(serverArguments);
+  if (!server.start()) {
+    [&] { QFAIL(qPrintable(server.errorString())); }();
+    return std::nullopt;
+  }
+  return DeliverOne(server, fields);
 }
 
 // One trailing line break less, so that a body without one compares equal to
