@@ -47,8 +47,8 @@ private slots:
         << "=?utf-8?q?Zo=C3=AB?= <zoe@example.com>" << std::vector{Mailbox{"Zoë", "zoe@example.com"}};
     QTest::newRow("non-ASCII address") << "jörg@exämple.de" << std::vector{Mailbox{{}, "jörg@exämple.de"}};
     QTest::newRow("address literal") << "root@[127.0.0.1]" << std::vector{Mailbox{{}, "root@[127.0.0.1]"}};
-    QTest::newRow("longest SMTP allows")
-        << QString(242, u'a') + "@example.com" << std::vector{Mailbox{{}, QString(242, u'a') + "@example.com"}};
+    QTest::newRow("longest SMTP allows") << QString(242, u'a') + "@example.com"
+                                         << std::vector{Mailbox{{}, QString(242, u'a') + "@example.com"}};
     QTest::newRow("tab as blank") << "Ann\t<ann@example.com>"
                                   << std::vector{Mailbox{"Ann", "ann@example.com"}};
   }

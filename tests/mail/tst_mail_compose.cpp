@@ -122,8 +122,10 @@ private slots:
   void subjectBlankRunsStayWithinALine_data() {
     QTest::addColumn<QString>("subject");
     QTest::addColumn<QString>("kept");
-    QTest::newRow("a few blanks kept") << "a   b" << "a   b";
-    QTest::newRow("2000 blanks") << "a" + QString(2000, u' ') + "b" << "a" + QString(76, u' ') + "b";
+    QTest::newRow("a few blanks kept") << "a   b"
+                                       << "a   b";
+    QTest::newRow("2000 blanks") << "a" + QString(2000, u' ') + "b"
+                                 << "a" + QString(76, u' ') + "b";
     QTest::newRow("2000 tabs and line breaks") << "a" + QString(1000, u'\t') + QString(1000, u'\n') + "b"
                                                << "a" + QString(76, u' ') + "b";
   }
