@@ -4,6 +4,8 @@
 #include "mail/GMimeHandles.h"
 #include "mail/MailErrors.h"
 
+#include <string_view>
+
 namespace mail {
 namespace {
 
@@ -43,25 +45,34 @@ QString OneLine(const QString &subject) {
   return line;
 }
 
-// GMime writes the content with CR LF itself when told to, so the body goes
-// in with bare LF breaks; a CR LF pair or a lone CR each becomes one LF.
-GByteArray *WithLfBreaks(const QString &body) {
+// The body with every line break (CR LF, a lone CR, a lone LF) written as
+// `lineBreak`.
+GByteArray *WithBreaks(const QString &body, std::string_view lineBreak) {
   const QByteArray utf8 = body.toUtf8();
   GByteArray *out = g_byte_array_sized_new(static_cast<guint>(utf8.size()));
-  const char *begin = utf8.constData();
-  const char *end = begin + utf8.size();
-  const char *run = begin;
-  for (const char *p = begin; p != end; ++p) {
-    if (*p != '\r')
+  const auto append = [out](const char *from, std::size_t size) {
+    g_byte_array_append(out, reinterpret_cast<const guint8 *>(from), static_cast<guint>(size));
+  };
+  const char *end = utf8.constData() + utf8.size();
+  const char *run = utf8.constData();
+  for (const char *p = run; p != end; ++p) {
+    if (*p != '\r' && *p != '\n')
       continue;
-    g_byte_array_append(out, reinterpret_cast<const guint8 *>(run), static_cast<guint>(p - run));
-    g_byte_array_append(out, reinterpret_cast<const guint8 *>("\n"), 1);
-    if (p + 1 != end && p[1] == '\n')
+    append(run, static_cast<std::size_t>(p - run));
+    append(lineBreak.data(), lineBreak.size());
+    if (*p == '\r' && p + 1 != end && p[1] == '\n')
       ++p;
     run = p + 1;
   }
-  g_byte_array_append(out, reinterpret_cast<const guint8 *>(run), static_cast<guint>(end - run));
+  append(run, static_cast<std::size_t>(end - run));
   return out;
+}
+
+void SetContent(GMimePart *part, const QString &body, std::string_view lineBreak) {
+  gmime::Ptr<GMimeStream> content(g_mime_stream_mem_new_with_byte_array(WithBreaks(body, lineBreak)));
+  gmime::Ptr<GMimeDataWrapper> wrapper(
+      g_mime_data_wrapper_new_with_stream(content.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+  g_mime_part_set_content(part, wrapper.get());
 }
 
 void AddMailbox(InternetAddressList *list, const Mailbox &mailbox) {
@@ -76,20 +87,25 @@ void SetHeader(GMimeObject *object, const char *name, const QByteArray &value) {
 
 gmime::Ptr<GMimeTextPart> TextPart(const QString &body) {
   gmime::Ptr<GMimeTextPart> part(g_mime_text_part_new_with_subtype("plain"));
-  gmime::Ptr<GMimeStream> content(g_mime_stream_mem_new_with_byte_array(WithLfBreaks(body)));
-  gmime::Ptr<GMimeDataWrapper> wrapper(
-      g_mime_data_wrapper_new_with_stream(content.get(), GMIME_CONTENT_ENCODING_DEFAULT));
-  g_mime_part_set_content(GMIME_PART(part.get()), wrapper.get());
+  GMimePart *mimePart = GMIME_PART(part.get());
+  // GMime turns LF into CR LF as it writes 7bit and quoted-printable text, so
+  // the body goes in with LF breaks (a CR given to quoted-printable would
+  // travel as "=0D").
+  SetContent(mimePart, body, "\n");
   g_mime_text_part_set_charset(part.get(), "utf-8");
   // 7-bit clean keeps the message intact through any relay; GMime picks 7bit
   // when the text allows it (ASCII, short lines), else quoted-printable or base64.
   // It answers "default" for text that needs no encoding; the header then says
   // 7bit outright rather than leave readers to assume it.
   GMimeContentEncoding encoding =
-      g_mime_part_get_best_content_encoding(GMIME_PART(part.get()), GMIME_ENCODING_CONSTRAINT_7BIT);
+      g_mime_part_get_best_content_encoding(mimePart, GMIME_ENCODING_CONSTRAINT_7BIT);
   if (encoding == GMIME_CONTENT_ENCODING_DEFAULT)
     encoding = GMIME_CONTENT_ENCODING_7BIT;
-  g_mime_part_set_content_encoding(GMIME_PART(part.get()), encoding);
+  // Base64 carries the octets as they are, and text's canonical form has
+  // CR LF breaks: a reader decoding it must find CR LF, not bare LF.
+  if (encoding == GMIME_CONTENT_ENCODING_BASE64)
+    SetContent(mimePart, body, "\r\n");
+  g_mime_part_set_content_encoding(mimePart, encoding);
   return part;
 }
 

@@ -107,6 +107,24 @@ private slots:
     QCOMPARE(BodyOf(mail::Compose(Fields("s", body))), wire);
   }
 
+  // Text goes in its canonical form, CR LF breaks, also where base64 hides
+  // the breaks from the wire's own line ends; base64 needs no final break.
+  void base64BodyDecodesToCrLfLines_data() {
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("decoded");
+    QTest::newRow("Japanese, every break") << QStringLiteral("日本語\r\nの\nテキスト\rです")
+                                           << QStringLiteral("日本語\r\nの\r\nテキスト\r\nです");
+    QTest::newRow("NUL and controls") << QStringLiteral("\x01\x02\x03\x04\x05\x06") + QChar(0) + "\n\x07"
+                                      << QStringLiteral("\x01\x02\x03\x04\x05\x06") + QChar(0) + "\r\n\x07";
+  }
+  void base64BodyDecodesToCrLfLines() {
+    QFETCH(QString, body);
+    QFETCH(QString, decoded);
+    const QByteArray message = mail::Compose(Fields("s", body));
+    QCOMPARE(Header(message, "Content-Transfer-Encoding"), QByteArray("base64"));
+    QCOMPARE(QString::fromUtf8(QByteArray::fromBase64(BodyOf(message))), decoded);
+  }
+
   // A subject is one header whatever it holds, encoded or not.
   void subjectCannotAddAHeader_data() {
     QTest::addColumn<QString>("subject");
