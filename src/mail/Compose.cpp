@@ -4,6 +4,8 @@
 #include "mail/GMimeHandles.h"
 #include "mail/MailErrors.h"
 
+#include <QStringEncoder>
+
 #include <string_view>
 
 namespace mail {
@@ -45,27 +47,49 @@ QString OneLine(const QString &subject) {
   return line;
 }
 
-// The body with every line break (CR LF, a lone CR, a lone LF) written as
-// `lineBreak`.
+// The body in UTF-8 with every line break (CR LF, a lone CR, a lone LF) as
+// `lineBreak`, encoded straight into the buffer GMime will own: a 10 MB body
+// is copied as few times as possible.
 GByteArray *WithBreaks(const QString &body, std::string_view lineBreak) {
-  const QByteArray utf8 = body.toUtf8();
-  GByteArray *out = g_byte_array_sized_new(static_cast<guint>(utf8.size()));
-  const auto append = [out](const char *from, std::size_t size) {
-    g_byte_array_append(out, reinterpret_cast<const guint8 *>(from), static_cast<guint>(size));
+  // Stateless: a lone surrogate at the end is written as U+FFFD, not held
+  // back waiting for a second half that never comes.
+  QStringEncoder utf8(QStringEncoder::Utf8, QStringConverter::Flag::Stateless);
+  GByteArray *out = g_byte_array_new();
+  g_byte_array_set_size(out, static_cast<guint>(utf8.requiredSpace(body.size())));
+  char *const begin = reinterpret_cast<char *>(out->data);
+  const char *const end = utf8.appendToBuffer(begin, body);
+  // In place, every break as one LF: the text only shrinks.
+  char *kept = begin;
+  qsizetype breaks = 0;
+  for (const char *p = begin; p != end; ++p) {
+    const char c = *p; // read before `kept` may write over it
+    const bool lineEnd = c == '\r' || c == '\n';
+    *kept++ = lineEnd ? '\n' : c;
+    breaks += lineEnd;
+    if (c == '\r' && p + 1 != end && p[1] == '\n')
+      ++p;
+  }
+  const auto length = static_cast<qsizetype>(kept - begin);
+  if (lineBreak == "\n") {
+    g_byte_array_set_size(out, static_cast<guint>(length));
+    return out;
+  }
+  GByteArray *expanded = g_byte_array_sized_new(
+      static_cast<guint>(length + breaks * static_cast<qsizetype>(lineBreak.size() - 1)));
+  const auto append = [expanded](const char *from, std::size_t size) {
+    g_byte_array_append(expanded, reinterpret_cast<const guint8 *>(from), static_cast<guint>(size));
   };
-  const char *end = utf8.constData() + utf8.size();
-  const char *run = utf8.constData();
-  for (const char *p = run; p != end; ++p) {
-    if (*p != '\r' && *p != '\n')
+  const char *run = begin;
+  for (const char *p = begin; p != kept; ++p) {
+    if (*p != '\n')
       continue;
     append(run, static_cast<std::size_t>(p - run));
     append(lineBreak.data(), lineBreak.size());
-    if (*p == '\r' && p + 1 != end && p[1] == '\n')
-      ++p;
     run = p + 1;
   }
-  append(run, static_cast<std::size_t>(end - run));
-  return out;
+  append(run, static_cast<std::size_t>(kept - run));
+  g_byte_array_unref(out);
+  return expanded;
 }
 
 void SetContent(GMimePart *part, const QString &body, std::string_view lineBreak) {
@@ -140,7 +164,10 @@ QByteArray Compose(const MessageFields &fields) {
 
   gmime::FormatOptions format(g_mime_format_options_new());
   g_mime_format_options_set_newline_format(format.get(), GMIME_NEWLINE_FORMAT_DOS);
-  gmime::Ptr<GMimeStream> out(g_mime_stream_mem_new());
+  // Room for a plain text body with CR LF breaks and the header, so that the
+  // wire copy is seldom moved while it grows.
+  const auto sizeHint = static_cast<guint>(fields.body.size() + fields.body.size() / 32 + 16384);
+  gmime::Ptr<GMimeStream> out(g_mime_stream_mem_new_with_byte_array(g_byte_array_sized_new(sizeHint)));
   g_mime_object_write_to_stream(object, format.get(), out.get());
   message.reset(); // the body's copy goes before the wire copy is made
   const GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out.get()));

@@ -113,6 +113,23 @@ QByteArray AsciiForm(const mail::Mailbox &mailbox) {
   return internet_address_mailbox_get_idn_addr(INTERNET_ADDRESS_MAILBOX(address.get()));
 }
 
+// The text in UTF-8 with each surrogate that has no other half as U+FFFD,
+// which is all UTF-8 can say of it.
+QByteArray Utf8(const QString &text) {
+  QString whole;
+  whole.reserve(text.size());
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+      whole += c;
+      whole += text[++i];
+    } else {
+      whole += c.isSurrogate() ? QChar(QChar::ReplacementCharacter) : c;
+    }
+  }
+  return whole.toUtf8();
+}
+
 QByteArray WithLf(QByteArray text) {
   text.replace("\r\n", "\n");
   text.replace('\r', '\n');
@@ -155,7 +172,7 @@ void CheckMessage(const QByteArray &message, const mail::MessageFields &fields) 
           message);
   // Encoding may change the line breaks; it must not change the text.
   const QByteArray decoded = WithLf(DecodedBody(message));
-  QByteArray typed = WithLf(fields.body.toUtf8());
+  QByteArray typed = WithLf(Utf8(fields.body));
   // Every line of a message ends with a break; a last line typed without one gets one.
   if (!typed.isEmpty() && !typed.endsWith('\n') && decoded == typed + '\n')
     typed += '\n';

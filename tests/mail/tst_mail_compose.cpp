@@ -116,6 +116,10 @@ private slots:
                                            << QStringLiteral("日本語\r\nの\r\nテキスト\r\nです");
     QTest::newRow("NUL and controls") << QStringLiteral("\x01\x02\x03\x04\x05\x06") + QChar(0) + "\n\x07"
                                       << QStringLiteral("\x01\x02\x03\x04\x05\x06") + QChar(0) + "\r\n\x07";
+    // A surrogate without its other half cannot be UTF-8: it becomes U+FFFD,
+    // also as the last character, and the rest is kept.
+    QTest::newRow("lone surrogates") << QStringLiteral("日本語") + QChar(0xDC00) + "\n" + QChar(0xD800)
+                                     << QStringLiteral("日本語\uFFFD\r\n\uFFFD");
   }
   void base64BodyDecodesToCrLfLines() {
     QFETCH(QString, body);
