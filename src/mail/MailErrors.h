@@ -21,7 +21,8 @@ namespace mail {
 // | 1003     | Timed out: no answer within the bound, with the step.                 |
 // | 1004     | The connection was lost (closed by the server), with the step.        |
 // | 1005     | STARTTLS was offered but the TLS negotiation failed.                  |
-// | 1006     | Invalid address: the offending text is quoted. Nothing was sent.      |
+// | 1006     | Invalid address (not one, a control character, over 254 octets):     |
+// |          | the offending text is quoted. Nothing was sent.                       |
 // | 1007     | No recipient: the To text is empty. Nothing was sent.                 |
 // | 1008     | No sender: the From text is empty. Nothing was sent.                  |
 // | 1009     | Importance is not 0 (low), 1 (normal) or 2 (high).                    |
