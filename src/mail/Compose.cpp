@@ -28,7 +28,7 @@ ImportanceHeaders HeadersFor(std::int32_t importance) {
 }
 
 // GMime folds a header only between words and keeps a run of blanks whole on
-// one line, so a run longer than a header line may be is cut to that length.
+// one line, so a run of blanks longer than a header line is cut to that length.
 constexpr qsizetype kLongestBlankRun = 76;
 
 // The subject as one header line: line breaks and other controls become
