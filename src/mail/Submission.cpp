@@ -146,8 +146,14 @@ Failure Classify(CURLcode result, CURL *easy, const Dialogue &dialogue, const En
       break;
     }
     f.number = kTimedOut;
-    f.detail = f.step == Step::Connecting ? Duration(timeouts.Connect)
-               : elapsed >= timeouts.Total
+    if (f.step == Step::Connecting) {
+      f.detail = Duration(timeouts.Connect);
+      break;
+    }
+    // libcurl may end the transfer a moment before its whole-transfer bound by
+    // our clock; the reply bound, counted in whole seconds, cannot have run
+    // out before that many seconds have passed.
+    f.detail = elapsed >= timeouts.Total || elapsed < std::chrono::seconds(WholeSeconds(timeouts.Reply))
                    ? QStringLiteral("the %1 allowed for the whole submission").arg(Duration(timeouts.Total))
                    : Duration(timeouts.Reply);
     break;
