@@ -13,9 +13,9 @@ namespace ui {
 
 namespace {
 
-QWidget *CreateWidget(const ControlSpec &spec, QWidget *parent) {
-  const QString caption = QString::fromUtf8(spec.Caption);
-  switch (spec.Kind) {
+QWidget *CreateWidget(const ControlSpec &control, QWidget *parent) {
+  const QString caption = QString::fromUtf8(control.Caption);
+  switch (control.Kind) {
   case Kind::TextField: {
     auto *field = new QLineEdit(caption, parent);
     // The window edits whole texts; Qt's own length cap of 32767 would cut them.
@@ -65,11 +65,11 @@ QWidget *CreateWidget(const ControlSpec &spec, QWidget *parent) {
 
 } // namespace
 
-QWidget *CreateControl(const ControlSpec &spec, QWidget *parent) {
-  QWidget *widget = CreateWidget(spec, parent);
-  widget->setObjectName(QString::fromUtf8(spec.Name));
-  widget->setGeometry(spec.Geometry.ToPixels());
-  const QString tooltip = QString::fromUtf8(spec.Tooltip);
+QWidget *CreateControl(const ControlSpec &control, QWidget *parent) {
+  QWidget *widget = CreateWidget(control, parent);
+  widget->setObjectName(QString::fromUtf8(control.Name));
+  widget->setGeometry(control.Geometry.ToPixels());
+  const QString tooltip = QString::fromUtf8(control.Tooltip);
   if (!tooltip.isEmpty()) {
     widget->setToolTip(tooltip);
     widget->setAccessibleDescription(tooltip);

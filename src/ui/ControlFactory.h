@@ -7,6 +7,6 @@
 namespace ui {
 
 // Builds the widget for one row of a control table as a child of `parent`.
-QWidget *CreateControl(const ControlSpec &spec, QWidget *parent);
+QWidget *CreateControl(const ControlSpec &control, QWidget *parent);
 
 } // namespace ui

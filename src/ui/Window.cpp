@@ -39,21 +39,21 @@ private:
 };
 
 void LinkBuddies(std::span<const ControlSpec> controls, const std::map<std::string, QWidget *> &widgets) {
-  for (const ControlSpec &spec : controls) {
-    if (spec.Kind != Kind::Label || *spec.Buddy == '\0')
+  for (const ControlSpec &control : controls) {
+    if (control.Kind != Kind::Label || *control.Buddy == '\0')
       continue;
-    QWidget *field = widgets.at(spec.Buddy);
-    static_cast<QLabel *>(widgets.at(spec.Name))->setBuddy(field);
-    field->setAccessibleName(QString::fromUtf8(spec.Caption));
+    QWidget *field = widgets.at(control.Buddy);
+    static_cast<QLabel *>(widgets.at(control.Name))->setBuddy(field);
+    field->setAccessibleName(QString::fromUtf8(control.Caption));
   }
 }
 
 // Orders the focusable controls by tab index and returns the first of them.
 QWidget *SetTabOrder(std::span<const ControlSpec> controls, const std::map<std::string, QWidget *> &widgets) {
   std::vector<const ControlSpec *> order;
-  for (const ControlSpec &spec : controls)
-    if (widgets.at(spec.Name)->focusPolicy() != Qt::NoFocus)
-      order.push_back(&spec);
+  for (const ControlSpec &control : controls)
+    if (widgets.at(control.Name)->focusPolicy() != Qt::NoFocus)
+      order.push_back(&control);
   std::stable_sort(order.begin(), order.end(),
                    [](const ControlSpec *a, const ControlSpec *b) { return a->TabIndex < b->TabIndex; });
   for (std::size_t i = 1; i < order.size(); ++i)
@@ -63,8 +63,8 @@ QWidget *SetTabOrder(std::span<const ControlSpec> controls, const std::map<std::
 
 } // namespace
 
-Window::Window(const WindowSpec &spec, std::span<const ControlSpec> controls)
-    : spec_(spec), controls_(controls) {}
+Window::Window(const WindowSpec &definition, std::span<const ControlSpec> controls)
+    : spec_(definition), controls_(controls) {}
 
 Window::~Window() {
   // After the application has gone its widgets have gone with it.
@@ -91,8 +91,8 @@ void Window::Create() {
   form->setFixedSize(client.size());
 
   std::map<std::string, QWidget *> widgets;
-  for (const ControlSpec &spec : controls_)
-    widgets[spec.Name] = CreateControl(spec, form);
+  for (const ControlSpec &control : controls_)
+    widgets[control.Name] = CreateControl(control, form);
   LinkBuddies(controls_, widgets);
   QWidget *first = SetTabOrder(controls_, widgets);
 

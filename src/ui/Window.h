@@ -17,7 +17,7 @@ class Control;
 // destroys it, so the next Show() builds it afresh and loads it again.
 class Window {
 public:
-  Window(const WindowSpec &spec, std::span<const ControlSpec> controls);
+  Window(const WindowSpec &definition, std::span<const ControlSpec> controls);
   virtual ~Window();
   Window(const Window &) = delete;
   Window &operator=(const Window &) = delete;
