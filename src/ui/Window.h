@@ -31,7 +31,7 @@ public:
 
   // The top-level widget while the window is loaded, for placing boxes and for tests.
   QWidget *Widget() const { return form_; }
-  const WindowSpec &Spec() const { return spec_; }
+  const WindowSpec &Definition() const { return spec_; }
   std::span<const ControlSpec> ControlTable() const { return controls_; }
 
 protected:
