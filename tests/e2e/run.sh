@@ -1,44 +1,72 @@
 #!/usr/bin/env bash
 # End to end, as a user would: the real Kestrine under Xvfb, driven from
 # outside with xdotool, submits through a real Postfix; a real POP3 client
-# then fetches the message from Dovecot. Everything runs in a private network
-# namespace, so nothing can leave it and the test can own ports 25 and 110.
-# Exit 77 (skipped) where root, the namespace or a tool is missing.
+# then fetches the message from Dovecot. Postfix and Dovecot come from Debian's
+# packages without being installed (scripts/lib/mail_stack.sh), and everything
+# runs in private mount, network and process namespaces: nothing can leave
+# them, the test owns ports 25 and 110 there, and the host's own mail service,
+# if it has one, is left alone. Afterwards the run checks that the host's
+# users, packages, mounts, mail ports and mail processes are as they were.
+# Exit 77 (skipped) where root, the namespaces or a tool is missing.
+#   run.sh KESTRINE_BINARY [PACKAGE_CACHE]
 set -uo pipefail
-binary=$(readlink -f "${1:?usage: run.sh KESTRINE_BINARY}")
+binary=$(readlink -f "${1:?usage: run.sh KESTRINE_BINARY [PACKAGE_CACHE]}")
+cache=${2:-$(dirname "$binary")/../mail-stack-cache}
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=scripts/lib/mail_stack.sh
+source "$here/../../scripts/lib/mail_stack.sh"
 
 skip() { echo "SKIPPED: $*"; exit 77; }
-[ "$(id -u)" -eq 0 ] || skip "needs root for a private network namespace and a throwaway mailbox user"
-for tool in unshare ip timeout postfix dovecot Xvfb xdotool xclip useradd userdel /usr/bin/python3; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed"
-done
-unshare -n true 2>/dev/null || skip "cannot create a network namespace here"
-[ -x "$binary" ] || { echo "FAIL: no Kestrine binary at $binary"; exit 1; }
 
-# Every wait inside is bounded; this bounds the whole run below CTest's own
-# timeout, so that a stuck run still gets to its cleanup (CTest kills hard).
+# What the run must leave as it found it. The packages are listed after the
+# fetch, which may install libraries.
+host_state() {
+  echo "== users and groups"
+  sha256sum /etc/passwd /etc/group /etc/shadow /etc/gshadow 2>/dev/null
+  echo "== packages"
+  dpkg-query -W -f='${Package} ${Version} ${Status}\n'
+  echo "== mounts"
+  findmnt -rn -o TARGET,FSTYPE | sort
+  echo "== mail ports listened on"
+  ss -Hltn | awk '{print $4}' | grep -E ':(25|110|143|465|587|993|995)$' | sort
+  echo "== mail processes"
+  ps -e -o pid=,comm= | awk '$2 ~ /^(master|dovecot|exim4?|sendmail|qmgr|smtpd|pickup)$/' | sort
+}
+
 if [ "${KESTRINE_E2E_INSIDE:-}" != 1 ]; then
-  KESTRINE_E2E_INSIDE=1 exec timeout -s TERM 150 unshare -n bash "$0" "$binary"
+  reason=$(mail_stack_check) || skip "$reason"
+  for tool in Xvfb xdotool xclip ss ps findmnt /usr/bin/python3; do
+    command -v "$tool" >/dev/null || skip "$tool is not installed"
+  done
+  [ -x "$binary" ] || { echo "FAIL: no Kestrine binary at $binary"; exit 1; }
+  mail_stack_fetch "$cache" || { echo "FAIL: the mail servers' packages could not be had"; exit 1; }
+  before=$(host_state)
+  # Every wait inside is bounded; this bounds the whole run below CTest's own
+  # timeout, so that a stuck run still gets to its cleanup (CTest kills hard).
+  KESTRINE_E2E_INSIDE=1 mail_stack_run 150 "$cache" bash "$0" "$binary" "$cache"
+  status=$?
+  after=$(host_state)
+  if [ "$before" != "$after" ]; then
+    echo "FAIL: the run changed the host:"
+    diff <(echo "$before") <(echo "$after")
+    status=1
+  fi
+  exit $status
 fi
 
-# From here on: inside the namespace.
+# From here on: inside the namespaces, as root.
 set -e
-ip link set lo up
-export E2E_DIR
-E2E_DIR=$(mktemp -d /tmp/kestrine-e2e.XXXXXX)
-chmod 755 "$E2E_DIR"
-# shellcheck source=tests/e2e/mail_servers.sh
-source "$here/mail_servers.sh"
+export E2E_DIR=$MAIL_STACK_DIR/e2e
+mkdir -m 755 "$E2E_DIR"
 # shellcheck source=tests/e2e/gui.sh
 source "$here/gui.sh"
 
 show_logs() {
   local log
-  for log in kestrine.log postfix.log dovecot.log xvfb.log; do
-    [ -s "$E2E_DIR/$log" ] || continue
-    echo "--- $log (last 40 lines)"
-    tail -n 40 "$E2E_DIR/$log"
+  for log in "$E2E_DIR/kestrine.log" "$MAIL_STACK_DIR/postfix.log" "$MAIL_STACK_DIR/dovecot.log" "$E2E_DIR/xvfb.log"; do
+    [ -s "$log" ] || continue
+    echo "--- ${log##*/} (last 40 lines)"
+    tail -n 40 "$log"
   done
 }
 
@@ -48,8 +76,7 @@ cleanup() {
   [ $status -ne 0 ] && show_logs
   stop_kestrine
   stop_display
-  stop_mail_servers || clean=1
-  rm -rf "$E2E_DIR"
+  mail_stack_stop || clean=1
   if [ $clean -ne 0 ] && [ $status -eq 0 ]; then
     echo "FAIL: the run passed but left something behind"; status=1
   fi
@@ -59,15 +86,6 @@ trap cleanup EXIT
 trap 'exit 143' TERM INT
 
 fail() { echo "FAIL: $*"; exit 1; }
-
-wait_for_port() { # PORT OPEN|CLOSED: bounded, 10 s
-  for _ in $(seq 100); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; then [ "$2" = OPEN ] && return 0
-    else [ "$2" = CLOSED ] && return 0; fi
-    sleep 0.1
-  done
-  echo "port $1 did not become $2 within 10 s"; return 1
-}
 
 # Checks one copied box: its title, its buttons, and that its prompt matches
 # the extended regular expression given for each of its lines, in order. A
@@ -90,17 +108,15 @@ expect_box() { # BOX BUTTONS LINE_PATTERN...
 # SMTP sessions that reached Postfix and said anything: the port probes above
 # connect and leave without a command (commands=0/0).
 sessions() {
-  grep 'postfix/smtpd\[[0-9]*\]: disconnect from' "$E2E_DIR/postfix.log" | grep -vc 'commands=0/0$' || true
+  grep 'postfix/smtpd\[[0-9]*\]: disconnect from' "$MAIL_STACK_DIR/postfix.log" | grep -vc 'commands=0/0$' || true
 }
 
-start_mail_servers
-wait_for_port 25 OPEN
-wait_for_port 110 OPEN
+mail_stack_start || fail "the private Postfix and Dovecot did not start"
 start_display
 start_kestrine "$binary"
 
 sender=kestrine@brimvale.example
-recipient="$e2e_user@$e2e_domain"
+recipient=$mail_address
 printf '%s\r\n' \
   'This is a test of the SMTP server of IIS.' \
   'This server is installed together with IIS.' \
@@ -112,7 +128,7 @@ printf '%s\r\n' \
   '' \
   'You can uninstall Kestrine via Control Panel , Add/Remove Programs.' >"$E2E_DIR/expected-body.txt"
 check_message() { # NUMBER
-  /usr/bin/python3 "$here/check_pop3_message.py" "$e2e_user" "$e2e_password" "$1" \
+  /usr/bin/python3 "$here/check_pop3_message.py" "$mail_user" "$mail_password" "$1" \
     "$sender" "$recipient" "Kestrine Server" high 1 "$E2E_DIR/expected-body.txt"
 }
 
@@ -140,8 +156,8 @@ no_message_box_within 2 || fail "a second box followed Send Email OK"
 check_message 1
 
 echo "== sending again with Postfix stopped"
-stop_postfix
-wait_for_port 25 CLOSED
+mail_stack_stop_postfix
+mail_stack_wait_port 25 closed
 press_send_email
 box=$(read_message_box) || fail "no box after Send Email with Postfix stopped"
 echo "$box"
@@ -152,8 +168,7 @@ no_message_box_within 2 || fail "a box followed the error report"
 kestrine_running || fail "Kestrine did not survive the failure"
 
 echo "== Postfix back: the next press sends the same fields again"
-start_postfix
-wait_for_port 25 OPEN
+mail_stack_start_postfix
 press_send_email
 box=$(read_message_box) || fail "no box after Send Email with Postfix back"
 echo "$box"
