@@ -1,21 +1,32 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Kestrine needs: `run` for building and starting
-# it, `test` for building it and running every test, `bench` for the
-# benchmarks as well. Does nothing when they are all present already. Uses
-# sudo when not run as root.
+# it, `try` for that and the private mail servers of scripts/try.sh, `test` for
+# building it and running every test, `bench` for the benchmarks as well. Does
+# nothing when they are all present already. Uses sudo when not run as root.
+#
+# No list holds a mail server (nothing that provides mail-transport-agent, no
+# POP3 or IMAP server): installing one would replace the machine's own, and
+# Debian starts it as a service. The tests and try.sh run Postfix and Dovecot
+# from downloaded packages in private namespaces (scripts/lib/mail_stack.sh).
 set -euo pipefail
 
 run_packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libcurl4-openssl-dev libgmime-3.0-dev
-  librsvg2-bin fonts-dejavu-core
+  librsvg2-bin fonts-dejavu-core qt6-wayland
+)
+# What the private mail stack needs besides apt and dpkg.
+mail_stack_packages=(python3 iproute2 util-linux)
+try_packages=(
+  "${run_packages[@]}"
+  "${mail_stack_packages[@]}"
 )
 test_packages=(
-  "${run_packages[@]}"
-  binutils python3 python3-aiosmtpd openssl valgrind
-  xvfb xauth xdotool xclip imagemagick x11-utils
-  postfix dovecot-core dovecot-pop3d iproute2 util-linux procps curl
+  "${try_packages[@]}"
+  binutils python3-aiosmtpd openssl valgrind
+  xvfb xauth xdotool xclip imagemagick x11-utils weston
+  procps curl
   desktop-file-utils appstream dpkg-dev file
   clang libclang-rt-14-dev
 )
@@ -26,9 +37,10 @@ bench_packages=(
 
 case "${1:-}" in
   run) wanted=("${run_packages[@]}") ;;
+  try) wanted=("${try_packages[@]}") ;;
   test) wanted=("${test_packages[@]}") ;;
   bench) wanted=("${bench_packages[@]}") ;;
-  *) echo "usage: $0 run|test|bench" >&2; exit 2 ;;
+  *) echo "usage: $0 run|try|test|bench" >&2; exit 2 ;;
 esac
 
 missing=()
@@ -44,8 +56,5 @@ if [ "$(id -u)" -ne 0 ]; then
   as_root=(sudo)
 fi
 echo "install-deps: installing ${missing[*]}"
-# Postfix is installed only to be started privately by the end-to-end tests:
-# "No configuration" keeps it from setting up or starting a service of the host.
-echo 'postfix postfix/main_mailer_type select No configuration' | "${as_root[@]}" debconf-set-selections
 "${as_root[@]}" apt-get update -qq
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
