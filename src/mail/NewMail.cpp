@@ -1,21 +1,63 @@
 #include "mail/NewMail.h"
 
-#include "mail/Addresses.h"
 #include "mail/Compose.h"
-#include "mail/CurlHandles.h"
-#include "mail/GMimeHandles.h"
+#include "mail/Engine.h"
 #include "mail/MailErrors.h"
-#include "mail/Submission.h"
 #include "mail/SubmissionTarget.h"
+#include "modules/ErrorRecord.h"
 
 #include <algorithm>
+#include <new>
+#include <stdexcept>
+#include <string>
 
 namespace mail {
+namespace {
+
+KestrineText View(const QString &text) {
+  return {reinterpret_cast<const char16_t *>(text.utf16()), static_cast<std::size_t>(text.size())};
+}
+
+// What a failing engine entry point reported, raised again on this side as
+// the frame that called it would have seen it.
+struct Reported {
+  std::int32_t outcome = kKestrineOk;
+  std::int32_t number = 0;
+  QString text;
+
+  static void Take(void *context, std::int32_t outcome, std::int32_t number, const char16_t *text,
+                   std::size_t size) noexcept {
+    auto *self = static_cast<Reported *>(context);
+    self->outcome = outcome;
+    self->number = number;
+    try {
+      self->text = QString(reinterpret_cast<const QChar *>(text), static_cast<qsizetype>(size));
+    } catch (...) {
+      self->outcome = kKestrineOutOfMemory;
+    }
+  }
+
+  void RaiseIfFailed(std::int32_t returned) const {
+    if (returned == kKestrineOk)
+      return;
+    switch (outcome) {
+    case kKestrineErrorRecord:
+      RaiseError(number, text);
+    case kKestrineOutOfMemory:
+      throw std::bad_alloc();
+    default:
+      throw std::runtime_error(text.isEmpty() ? std::string("the mail engine failed without saying why")
+                                              : text.toStdString());
+    }
+  }
+};
+
+} // namespace
 
 NewMail::NewMail() {
-  if (!curl::EnsureStarted())
-    Raise(kCannotStart, {}, QStringLiteral("libcurl could not be initialised"));
-  gmime::EnsureStarted();
+  const KestrineMailEngine &engine = Engine();
+  Reported reported;
+  reported.RaiseIfFailed(engine.start(&Reported::Take, &reported));
   const SubmissionTarget &target = DefaultTarget();
   Server(target.Host, target.Port);
   SetTimeouts(target.Bounds);
@@ -29,7 +71,8 @@ void NewMail::Subject(const QString &text) { subject_ = text; }
 void NewMail::Body(const QString &text) { body_ = text; }
 
 void NewMail::Importance(std::int32_t value) {
-  CheckImportance(value);
+  if (value < kLow || value > kHigh)
+    Raise(kInvalidImportance, QString::number(value));
   importance_ = value;
 }
 
@@ -60,21 +103,18 @@ void NewMail::Send(std::optional<QString> from, std::optional<QString> to, std::
   if (body)
     body_ = *body;
 
-  MessageFields fields;
-  fields.from = ParseSender(from_);
-  fields.to = ParseRecipients(to_);
-  fields.subject = subject_;
-  fields.body = body_;
-  fields.importance = importance_;
-  fields.date = QDateTime::currentDateTime();
-  const QString host = ThisHostName();
-  fields.messageId = NewMessageId(host);
-
-  Envelope envelope{fields.from.address, {}};
-  for (const Mailbox &mailbox : fields.to)
-    envelope.to.push_back(mailbox.address);
-
-  Submit({host_, port_, host}, envelope, Compose(fields), timeouts_);
+  const KestrineMessage message{View(from_),
+                                View(to_),
+                                View(subject_),
+                                View(body_),
+                                importance_,
+                                View(host_),
+                                port_,
+                                timeouts_.Connect.count(),
+                                timeouts_.Reply.count(),
+                                timeouts_.Total.count()};
+  Reported reported;
+  reported.RaiseIfFailed(Engine().send(&message, &Reported::Take, &reported));
   sent_ = true;
 }
 

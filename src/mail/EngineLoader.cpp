@@ -1,0 +1,90 @@
+// Opens the engine module on first use. Kestrine itself links neither libcurl
+// nor GMime, so the window starts without them and their ~30 libraries; they
+// load with the module on the first NewMail.
+#include "mail/EngineLoader.h"
+
+#include "mail/MailErrors.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringList>
+
+#include <dlfcn.h>
+
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+
+namespace mail {
+namespace {
+
+// The module as installed (<prefix>/lib/kestrine from <prefix>/bin) and as
+// built (the build's lib/kestrine from its bin), then beside the program.
+QStringList ModuleCandidates() {
+  std::error_code failed;
+  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", failed);
+  if (failed)
+    return {};
+  const QString folder = QString::fromStdString(program.parent_path().string());
+  const QString name = QStringLiteral(KESTRINE_MAIL_MODULE_NAME);
+  return {QDir::cleanPath(folder + QStringLiteral("/../" KESTRINE_MAIL_MODULE_DIR "/") + name),
+          folder + u'/' + name};
+}
+
+// What dlerror says, without the path it starts with: the path is said once.
+QString LoaderWords(const QString &path) {
+  const char *said = dlerror();
+  QString words = said ? QString::fromLocal8Bit(said) : QStringLiteral("no reason given");
+  if (words.startsWith(path + QStringLiteral(": ")))
+    words.remove(0, path.size() + 2);
+  return words;
+}
+
+} // namespace
+
+const KestrineMailEngine *OpenEngineModule(const QStringList &candidates, QString &why) {
+  QStringList tried;
+  for (const QString &path : candidates) {
+    // Never closed: libcurl and GMime stay started for the rest of the run.
+    void *module = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+      tried << path + QStringLiteral(" (") + LoaderWords(path) + u')';
+      continue;
+    }
+    auto *const entry = reinterpret_cast<KestrineMailEngineEntry>(dlsym(module, KESTRINE_MAIL_ENGINE_SYMBOL));
+    if (!entry) {
+      tried << path + QStringLiteral(" (") + LoaderWords(path) + u')';
+      dlclose(module);
+      continue;
+    }
+    const KestrineMailEngine *table = entry();
+    if (table && table->version == KESTRINE_MAIL_ENGINE_VERSION && table->size >= sizeof(KestrineMailEngine))
+      return table;
+    tried << path + QStringLiteral(" (its entry table is version %1, this program needs version %2)")
+                        .arg(table ? table->version : 0)
+                        .arg(KESTRINE_MAIL_ENGINE_VERSION);
+    dlclose(module);
+  }
+  if (candidates.isEmpty())
+    tried << QStringLiteral("nowhere: the program's own path could not be read from /proc/self/exe");
+  why = QStringLiteral("its module %1 could not be loaded; tried %2. Reinstall Kestrine, or run the program "
+                       "where it was installed: it looks for the module in ../%3 and in its own folder")
+            .arg(QStringLiteral(KESTRINE_MAIL_MODULE_NAME), tried.join(QStringLiteral("; ")),
+                 QStringLiteral(KESTRINE_MAIL_MODULE_DIR));
+  return nullptr;
+}
+
+const KestrineMailEngine &Engine() {
+  static std::mutex opening;
+  static const KestrineMailEngine *opened = nullptr;
+  const std::lock_guard<std::mutex> lock(opening);
+  if (!opened) {
+    QString why;
+    opened = OpenEngineModule(ModuleCandidates(), why);
+    if (!opened)
+      Raise(kCannotStart, {}, why);
+  }
+  return *opened;
+}
+
+} // namespace mail

@@ -1,0 +1,85 @@
+// Opening the mail module: the first candidate that is a module of this
+// program's version wins; when none is, the description names every path
+// tried with the loader's own words.
+#include "mail/EngineLoader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+class MailLoaderTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir scratch_;
+
+  QString Scratch(const QString &name) const { return scratch_.filePath(name); }
+
+private Q_SLOTS:
+  void initTestCase() {
+    QVERIFY(scratch_.isValid());
+    QFile text(Scratch(QStringLiteral("text.so")));
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.write("not a shared object\n");
+    text.close();
+    // A folder name that is not ASCII: the path goes to the loader in the
+    // file system's encoding.
+    QVERIFY(QDir(scratch_.path()).mkdir(QStringLiteral("Prüfung")));
+    QVERIFY(QFile::copy(QStringLiteral(KESTRINE_TEST_MODULE),
+                        Scratch(QStringLiteral("Prüfung/kestrine-mail.so"))));
+  }
+
+  void opens_data() {
+    QTest::addColumn<QStringList>("candidates");
+    QTest::addColumn<bool>("opened");
+    QTest::addColumn<QStringList>("said"); // what the description must hold
+    const QString missing = Scratch(QStringLiteral("missing/kestrine-mail.so"));
+    const QString text = Scratch(QStringLiteral("text.so"));
+    const QString noTable = QStringLiteral(KESTRINE_TEST_NO_TABLE);
+    const QString otherVersion = QStringLiteral(KESTRINE_TEST_OTHER_VERSION);
+    const QString module = QStringLiteral(KESTRINE_TEST_MODULE);
+
+    QTest::newRow("missing") << QStringList{missing} << false
+                             << QStringList{missing +
+                                            QStringLiteral(" (cannot open shared object file: No such file")};
+    QTest::newRow("not a shared object")
+        << QStringList{text} << false
+        << QStringList{text + QStringLiteral(" ("), QStringLiteral("file too short")};
+    QTest::newRow("no entry table") << QStringList{noTable} << false
+                                    << QStringList{
+                                           noTable + QStringLiteral(" ("),
+                                           QStringLiteral("undefined symbol: kestrine_mail_engine_v1")};
+    QTest::newRow("another version")
+        << QStringList{otherVersion} << false
+        << QStringList{otherVersion +
+                       QStringLiteral(" (its entry table is version 99, this program needs version 1)")};
+    QTest::newRow("every path tried, in order")
+        << QStringList{missing, text} << false
+        << QStringList{QStringLiteral("tried ") + missing + QStringLiteral(" ("),
+                       QStringLiteral("); ") + text};
+    QTest::newRow("the first usable one wins")
+        << QStringList{missing, module, otherVersion} << true << QStringList{};
+    QTest::newRow("a folder name that is not ASCII")
+        << QStringList{Scratch(QStringLiteral("Prüfung/kestrine-mail.so"))} << true << QStringList{};
+  }
+
+  void opens() {
+    QFETCH(QStringList, candidates);
+    QFETCH(bool, opened);
+    QFETCH(QStringList, said);
+    QString why;
+    const KestrineMailEngine *table = mail::OpenEngineModule(candidates, why);
+    QCOMPARE(table != nullptr, opened);
+    if (opened) {
+      QCOMPARE(table->version, std::uint32_t{KESTRINE_MAIL_ENGINE_VERSION});
+      QVERIFY(table->start && table->send);
+      QVERIFY(why.isEmpty());
+      return;
+    }
+    for (const QString &words : said)
+      QVERIFY2(why.contains(words), qPrintable(why));
+  }
+};
+
+QTEST_GUILESS_MAIN(MailLoaderTest)
+#include "tst_mail_loader.moc"
