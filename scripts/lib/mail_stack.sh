@@ -55,8 +55,14 @@ mail_stack_run() {
   dir=$(mktemp -d /tmp/kestrine-mail.XXXXXX) || return 1
   # The servers' users read their configuration in here.
   chmod 755 "$dir"
-  MAIL_STACK_DIR=$dir MAIL_STACK_CACHE=$(readlink -f "$cache") "${bound[@]}" "${mail_stack_unshare[@]}" "$@"
+  # Every process of the run holds this file's lock, inherited from flock.
+  touch "$dir/.alive"
+  MAIL_STACK_DIR=$dir MAIL_STACK_CACHE=$(readlink -f "$cache") \
+    "${bound[@]}" flock "$dir/.alive" "${mail_stack_unshare[@]}" "$@"
   status=$?
+  # Killed, unshare returns at once while the run inside still stops its
+  # servers: wait for it, 15 s at most, before removing what they use.
+  flock -w 15 "$dir/.alive" true || echo "mail stack: the run inside did not end within 15 s"
   rm -rf "$dir"
   return $status
 }
@@ -283,6 +289,19 @@ mail_stack_wait_port() {
     sleep 0.1
   done
   echo "mail stack: port $1 did not become $2 within 10 s"; return 1
+}
+
+# Waits, at most 10 s, until Postfix has handed every message it accepted to
+# its delivery agent; says what is left when it has not.
+mail_stack_wait_delivered() {
+  local queue=$mail_stack_dir/postfix/queue left
+  for _ in $(seq 100); do
+    left=$(find "$queue/maildrop" "$queue/incoming" "$queue/active" -type f 2>/dev/null | wc -l)
+    [ "$left" -eq 0 ] && return 0
+    sleep 0.1
+  done
+  echo "mail stack: $left message(s) still in Postfix's queue after 10 s (see $mail_stack_dir/postfix.log)"
+  return 1
 }
 
 # Waits, at most 10 s, until process $1 has gone.

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by run.sh: a private X display, and Kestrine driven from outside
 # with the keyboard and mouse, as a user drives it. Every wait is bounded.
 
@@ -7,9 +8,13 @@ main_window=""
 
 # -displayfd lets Xvfb take a free display number and tell us which: other
 # tests may run their own displays at the same time, and the X sockets in
-# /tmp are shared with the host even inside the network namespace.
-start_display() {
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp \
+# /tmp are shared with the host even inside the network namespace. With an
+# authority file, as a desktop's X server has, the display admits only
+# clients that show its cookie.
+start_display() { # [AUTHORITY_FILE]
+  local auth=()
+  [ -n "${1:-}" ] && auth=(-auth "$1")
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp "${auth[@]}" \
     3>"$E2E_DIR/display" >"$E2E_DIR/xvfb.log" 2>&1 &
   display_pid=$!
   local number=""

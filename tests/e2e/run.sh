@@ -18,24 +18,12 @@ source "$here/../../scripts/lib/mail_stack.sh"
 
 skip() { echo "SKIPPED: $*"; exit 77; }
 
-# What the run must leave as it found it. The packages are listed after the
-# fetch, which may install libraries.
-host_state() {
-  echo "== users and groups"
-  sha256sum /etc/passwd /etc/group /etc/shadow /etc/gshadow 2>/dev/null
-  echo "== packages"
-  dpkg-query -W -f='${Package} ${Version} ${Status}\n'
-  echo "== mounts"
-  findmnt -rn -o TARGET,FSTYPE | sort
-  echo "== mail ports listened on"
-  ss -Hltn | awk '{print $4}' | grep -E ':(25|110|143|465|587|993|995)$' | sort
-  echo "== mail processes"
-  ps -e -o pid=,comm= | awk '$2 ~ /^(master|dovecot|exim4?|sendmail|qmgr|smtpd|pickup)$/' | sort
-}
+# shellcheck source=tests/e2e/host_state.sh
+source "$here/host_state.sh"
 
 if [ "${KESTRINE_E2E_INSIDE:-}" != 1 ]; then
   reason=$(mail_stack_check) || skip "$reason"
-  for tool in Xvfb xdotool xclip ss ps findmnt /usr/bin/python3; do
+  for tool in Xvfb xdotool xclip ss ps findmnt sha256sum /usr/bin/python3; do
     command -v "$tool" >/dev/null || skip "$tool is not installed"
   done
   [ -x "$binary" ] || { echo "FAIL: no Kestrine binary at $binary"; exit 1; }
@@ -45,12 +33,7 @@ if [ "${KESTRINE_E2E_INSIDE:-}" != 1 ]; then
   # timeout, so that a stuck run still gets to its cleanup (CTest kills hard).
   KESTRINE_E2E_INSIDE=1 mail_stack_run 150 "$cache" bash "$0" "$binary" "$cache"
   status=$?
-  after=$(host_state)
-  if [ "$before" != "$after" ]; then
-    echo "FAIL: the run changed the host:"
-    diff <(echo "$before") <(echo "$after")
-    status=1
-  fi
+  same_host_state "$before" || status=1
   exit $status
 fi
 

@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# scripts/try.sh as a newcomer uses it: on an X display outside its
+# namespaces, as a desktop's is (with an authority cookie), it prints the
+# address to send to; the window, driven with xdotool, sends one message there
+# and is closed; try.sh must then print that message as fetched over POP3,
+# exit 0, and leave the host as it was.
+# Exit 77 (skipped) where root, the namespaces or a tool is missing.
+#   try_loop.sh BUILD_DIR
+set -uo pipefail
+build=$(readlink -f "${1:?usage: try_loop.sh BUILD_DIR}")
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+# shellcheck source=scripts/lib/mail_stack.sh
+source "$root/scripts/lib/mail_stack.sh"
+# shellcheck source=tests/e2e/host_state.sh
+source "$here/host_state.sh"
+
+skip() { echo "SKIPPED: $*"; exit 77; }
+reason=$(mail_stack_check) || skip "$reason"
+for tool in Xvfb xdotool xclip xauth mcookie od ss ps findmnt sha256sum /usr/bin/python3; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed"
+done
+
+export E2E_DIR
+E2E_DIR=$(mktemp -d /tmp/kestrine-try-test.XXXXXX)
+# shellcheck source=tests/e2e/gui.sh
+source "$here/gui.sh"
+try_pid=""
+cleanup() {
+  local status=$?
+  if [ -n "$try_pid" ] && kill -0 "$try_pid" 2>/dev/null; then
+    kill "$try_pid"
+    for _ in $(seq 150); do kill -0 "$try_pid" 2>/dev/null || break; sleep 0.1; done
+  fi
+  stop_display
+  rm -rf "$E2E_DIR"
+  exit $status
+}
+trap cleanup EXIT
+trap 'exit 143' TERM INT
+fail() {
+  echo "FAIL: $*"
+  echo "--- what try.sh printed"
+  cat "$E2E_DIR/try.out"
+  exit 1
+}
+try_running() { kill -0 "$try_pid" 2>/dev/null; }
+
+# try.sh fetches the packages itself; fetched here first, the libraries it may
+# install do not count as a change to the host.
+mail_stack_fetch "$build/mail-stack-cache" || fail "the mail servers' packages could not be had"
+before=$(host_state)
+
+# One cookie for any display number (family, address and number wild): the
+# number is Xvfb's choice.
+export XAUTHORITY=$E2E_DIR/authority
+touch "$XAUTHORITY"
+echo "ffff 0000  0000  0012 $(printf MIT-MAGIC-COOKIE-1 | od -An -tx1 | tr -d ' \n') 0010 $(mcookie)" |
+  xauth -q -f "$XAUTHORITY" nmerge -
+start_display "$XAUTHORITY" || fail "Xvfb did not start"
+
+bash "$root/scripts/try.sh" "$build" >"$E2E_DIR/try.out" 2>&1 &
+try_pid=$!
+address=""
+for _ in $(seq 1500); do # 300 s: a first run downloads the servers
+  address=$(sed -n 's/^Send to: //p' "$E2E_DIR/try.out")
+  [ -n "$address" ] || ! try_running && break
+  sleep 0.2
+done
+[ -n "$address" ] || fail "try.sh printed no 'Send to:' line"
+echo "try.sh says: Send to: $address"
+main_window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kestrine Server$' | head -n 1)
+[ -n "$main_window" ] || fail "the Kestrine window did not appear within 20 s"
+
+set_recipient "$address"
+press_send_email
+box=$(read_message_box) || fail "no box after Send Email"
+[ "$(box_part prompt "$box")" = "Send Email OK" ] || fail "the box says: $box"
+close_message_box || fail "the box did not close"
+/usr/bin/python3 "$here/close_window.py" "$main_window" || fail "could not ask the window to close"
+
+for _ in $(seq 300); do try_running || break; sleep 0.1; done
+try_running && fail "try.sh did not end within 30 s of the window closing"
+status=0
+wait "$try_pid" || status=$?
+try_pid=""
+[ $status -eq 0 ] || fail "try.sh exited with $status"
+
+printed=$(sed -n '/^The mailbox /,$p' "$E2E_DIR/try.out")
+echo "$printed"
+for line in "=== Message 1 of 1, as POP3 RETR 1 fetched it" "To: $address" "Subject: Kestrine Server" \
+  "X-Mailer: Kestrine 1.00" "This is a test of the SMTP server of IIS."; do
+  grep -qxF "$line" <<<"$printed" || fail "try.sh did not print the line '$line'"
+done
+same_host_state "$before" || exit 1
+echo "try.sh: the message sent from the window was fetched over POP3 and printed"
