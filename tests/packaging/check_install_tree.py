@@ -1,7 +1,9 @@
 """Checks an installed Kestrine tree (a DESTDIR or an unpacked .deb): every file
 where desktops look for it, the entry, the metainfo and the icons agreeing with
-one another, and the installed program starting on an X server and showing its
-main window with the application icon.
+one another, the installed program starting on an X server and showing its
+main window with the application icon, and its first press of "Send Email"
+opening the installed mail module and submitting (as root, in a private
+network namespace where a test server owns port 25).
 
 Usage: check_install_tree.py ROOT PREFIX"""
 import configparser
@@ -11,8 +13,9 @@ import subprocess
 import sys
 import xml.etree.ElementTree as ElementTree
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "windows", "about"))
-from x11_session import XvfbSession  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "app"))
+from mail_module import (MailServer, RunningKestrine, XvfbSession, linked_mail_libraries,  # noqa: E402
+                         mapped_mail_libraries, private_network, RECIPIENT)
 
 APP_ID = "example.brimvale.Kestrine"
 ICON_SIZES = [16, 24, 32, 48, 64, 128, 256]
@@ -26,10 +29,16 @@ def png_size(path):
     return struct.unpack(">II", header[16:24])
 
 
-def check_files(share, program):
+def check_files(share, program, module):
     failures = []
     if not os.access(program, os.X_OK):
         failures.append(f"{program} is missing or not executable")
+    elif linked_mail_libraries(program):
+        failures.append(f"{program} links {linked_mail_libraries(program)}: they belong to the mail module")
+    if not os.path.isfile(module):
+        failures.append(f"{module} is missing")
+    elif sorted(name.split(".so")[0] for name in linked_mail_libraries(module)) != ["libcurl", "libgmime-3.0"]:
+        failures.append(f"{module} links {linked_mail_libraries(module)}, not libcurl and GMime")
     desktop_path = os.path.join(share, "applications", f"{APP_ID}.desktop")
     metainfo_path = os.path.join(share, "metainfo", f"{APP_ID}.metainfo.xml")
     for path in (desktop_path, metainfo_path, os.path.join(share, "icons/hicolor/scalable/apps", f"{APP_ID}.svg")):
@@ -95,18 +104,37 @@ def check_program_starts(program):
     return []
 
 
+def check_program_submits(program):
+    with MailServer() as server, XvfbSession() as session, RunningKestrine(session, program) as kestrine:
+        kestrine.set_recipient(RECIPIENT)
+        box = kestrine.press_send_email()
+        if box != ["Send Email OK"]:
+            return [f"the installed program's first press answered {box}"]
+        if len(server.messages()) != 1:
+            return [f"after Send Email OK the test server holds {server.messages()}"]
+        if "kestrine-mail.so" not in mapped_mail_libraries(kestrine.process.pid):
+            return ["the installed program submitted without its mail module"]
+    return []
+
+
 def main():
+    inside = private_network()  # as root: the rest runs again in a private network namespace
     root, prefix = sys.argv[1], sys.argv[2].lstrip("/")
     share = os.path.join(root, prefix, "share")
     program = os.path.join(root, prefix, "bin", "Kestrine")
-    failures = check_files(share, program)
+    failures = check_files(share, program, os.path.join(root, prefix, "lib", "kestrine", "kestrine-mail.so"))
     if not failures:
         failures = check_program_starts(program)
+    submitted = "not checked: it needs root for a private network namespace"
+    if not failures and inside:
+        failures = check_program_submits(program)
+        submitted = "its first press submits through the installed mail module"
     for failure in failures:
         print(f"FAIL: {failure}")
     if failures:
         sys.exit(1)
-    print(f"install tree under {os.path.join(root, prefix)}: files in place, the program shows its main window")
+    print(f"install tree under {os.path.join(root, prefix)}: files in place, the program shows its main window; "
+          f"{submitted}")
 
 
 if __name__ == "__main__":

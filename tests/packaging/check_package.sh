@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the .deb from the build tree, checks that its dependencies were
-# computed from the binary and that the program in it is stripped, unpacks it
-# and checks the unpacked tree, starting the program in it under Xvfb.
+# computed from the binaries (the program and its mail module) and that both
+# are stripped, unpacks it and checks the unpacked tree, starting the program
+# in it under Xvfb and, as root, pressing Send Email.
 set -euo pipefail
 build_dir=$1
 work=$(mktemp -d)
@@ -16,9 +17,11 @@ for library in libqt6widgets6 libcurl4 libgmime-3.0-0 libc6; do
 done
 
 dpkg-deb -x "$deb" "$work/root"
-case "$(file -b "$work/root/usr/bin/Kestrine")" in
-  *"not stripped"*) echo "FAIL: the packaged program still carries its debugging symbols"; exit 1 ;;
-esac
+for file in usr/bin/Kestrine usr/lib/kestrine/kestrine-mail.so; do
+  case "$(file -b "$work/root/$file")" in
+    *"not stripped"*) echo "FAIL: the packaged $file still carries its debugging symbols"; exit 1 ;;
+  esac
+done
 desktop-file-validate "$work/root/usr/share/applications/example.brimvale.Kestrine.desktop"
 /usr/bin/python3 "$(dirname "$0")/check_install_tree.py" "$work/root" /usr
 echo "package size: $(stat -c %s "$deb") bytes"
