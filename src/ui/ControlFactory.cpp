@@ -1,7 +1,10 @@
 #include "ui/ControlFactory.h"
 
+#include "ui/AccessibleText.h"
 #include "ui/LineBreaks.h"
 
+#include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -12,6 +15,72 @@
 namespace ui {
 
 namespace {
+
+bool IsEnter(const QKeyEvent *event) {
+  return (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+         (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+}
+
+// Return and keypad Enter press a focused button as Space does, whatever the
+// platform theme. The button is never the window's default: only the focused
+// one reacts.
+class PushButton : public QPushButton {
+public:
+  using QPushButton::QPushButton;
+
+protected:
+  void keyPressEvent(QKeyEvent *event) override {
+    if (!IsEnter(event))
+      return QPushButton::keyPressEvent(event);
+    QKeyEvent space = AsSpace(*event);
+    QPushButton::keyPressEvent(&space);
+    event->setAccepted(space.isAccepted());
+  }
+  void keyReleaseEvent(QKeyEvent *event) override {
+    if (!IsEnter(event))
+      return QPushButton::keyReleaseEvent(event);
+    QKeyEvent space = AsSpace(*event);
+    QPushButton::keyReleaseEvent(&space);
+    event->setAccepted(space.isAccepted());
+  }
+
+private:
+  static QKeyEvent AsSpace(const QKeyEvent &event) {
+    return {event.type(), Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), event.isAutoRepeat()};
+  }
+};
+
+// The current item marks where keyboard focus is inside the list, and
+// assistive technology announces it as focused: it is set only while the list
+// has focus, on the selected item, so that the selection and the keys agree.
+class ListWidget : public QListWidget {
+public:
+  using QListWidget::QListWidget;
+
+protected:
+  void focusInEvent(QFocusEvent *event) override {
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    if (!selected.isEmpty())
+      selectionModel()->setCurrentIndex(selected.first(), QItemSelectionModel::NoUpdate);
+    QListWidget::focusInEvent(event);
+  }
+  void focusOutEvent(QFocusEvent *event) override {
+    QListWidget::focusOutEvent(event);
+    selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+  }
+};
+
+// The image at `path`, or its twice-as-large rendering "name@2x.png" on a
+// screen with two or more device pixels to the pixel. The larger image carries
+// its ratio, so it takes the same room.
+QPixmap Picture(const QString &path, qreal devicePixelRatio) {
+  if (devicePixelRatio > 1.0 && path.endsWith(QLatin1String(".png"))) {
+    const QString large = path.chopped(4) + QLatin1String("@2x.png");
+    if (QFile::exists(large))
+      return QPixmap(large);
+  }
+  return QPixmap(path);
+}
 
 QWidget *CreateWidget(const ControlSpec &control, QWidget *parent) {
   const QString caption = QString::fromUtf8(control.Caption);
@@ -30,7 +99,7 @@ QWidget *CreateWidget(const ControlSpec &control, QWidget *parent) {
     return field;
   }
   case Kind::ListBox: {
-    auto *list = new QListWidget(parent);
+    auto *list = new ListWidget(parent);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setSortingEnabled(false);
     return list;
@@ -42,10 +111,11 @@ QWidget *CreateWidget(const ControlSpec &control, QWidget *parent) {
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setText(ToQtLineBreaks(caption));
     label->setFocusPolicy(Qt::NoFocus);
+    MakeReadable(label);
     return label;
   }
   case Kind::PushButton: {
-    auto *button = new QPushButton(caption, parent);
+    auto *button = new PushButton(caption, parent);
     button->setAutoDefault(false);
     button->setDefault(false);
     return button;
@@ -55,7 +125,7 @@ QWidget *CreateWidget(const ControlSpec &control, QWidget *parent) {
     picture->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     if (!caption.isEmpty())
-      picture->setPixmap(QPixmap(caption));
+      picture->setPixmap(Picture(caption, picture->devicePixelRatioF()));
     picture->setFocusPolicy(Qt::NoFocus);
     return picture;
   }

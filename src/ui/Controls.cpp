@@ -2,7 +2,10 @@
 
 #include "modules/ErrorRecord.h"
 #include "ui/LineBreaks.h"
+#include "ui/MessageBox.h"
 #include "ui/Window.h"
+
+#include <QApplication>
 
 #include <QLabel>
 #include <QLineEdit>
@@ -31,7 +34,10 @@ QWidget &Control::Bound() const {
 QString TextBox::Text() const {
   if (auto *line = qobject_cast<QLineEdit *>(&Bound()))
     return line->text();
-  return ToCrLf(static_cast<QPlainTextEdit &>(Bound()).toPlainText());
+  // The document's raw text: toPlainText() would turn no-break spaces into
+  // blanks and U+FDD0/U+FDD1 into line breaks. Only the paragraph separators
+  // between its lines are breaks.
+  return ToCrLf(static_cast<QPlainTextEdit &>(Bound()).document()->toRawText());
 }
 
 void TextBox::SetText(const QString &text) {
@@ -68,7 +74,12 @@ void ListBox::SetText(const QString &text) {
   QListWidget &list = AsList(Bound());
   for (int i = 0; i < list.count(); ++i) {
     if (list.item(i)->text() == text) {
-      list.setCurrentRow(i);
+      // The current item is where keyboard focus is in the list: while the
+      // list has no focus, none of its items claims it.
+      if (list.hasFocus())
+        list.setCurrentRow(i);
+      else
+        list.selectionModel()->select(list.model()->index(i, 0), QItemSelectionModel::ClearAndSelect);
       return;
     }
   }
@@ -81,12 +92,31 @@ void Label::SetCaption(const QString &caption) {
   static_cast<QLabel &>(Bound()).setText(ToQtLineBreaks(caption));
 }
 
+namespace {
+
+bool actionRunning = false;
+
+struct RunningAction {
+  RunningAction() { actionRunning = true; }
+  ~RunningAction() { actionRunning = false; }
+  RunningAction(const RunningAction &) = delete;
+  RunningAction &operator=(const RunningAction &) = delete;
+};
+
+} // namespace
+
 void CommandButton::Bind(QWidget *widget) {
   Control::Bind(widget);
   if (auto *button = qobject_cast<QPushButton *>(widget)) {
-    QObject::connect(button, &QPushButton::clicked, button, [this] {
-      if (Click)
-        Click();
+    QObject::connect(button, &QPushButton::clicked, button, [this, button] {
+      // One press, one action: a press that arrives while a box is open or an
+      // action runs (an assistive technology's press is not stopped by the
+      // modal block, and a box's event loop would run it) is ignored.
+      if (!Click || actionRunning || QApplication::activeModalWidget())
+        return;
+      const RunningAction running;
+      const BoxOwner owner(button->window());
+      Click();
     });
   }
 }

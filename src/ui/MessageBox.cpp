@@ -1,15 +1,21 @@
 #include "ui/MessageBox.h"
 
 #include "app/Version.h"
+#include "ui/AccessibleText.h"
 #include "ui/LineBreaks.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
+#include <QGridLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
 
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace ui {
 
@@ -18,6 +24,11 @@ namespace {
 MessageBoxResponder &Responder() {
   static MessageBoxResponder responder;
   return responder;
+}
+
+QPointer<QWidget> &CurrentOwner() {
+  static QPointer<QWidget> owner;
+  return owner;
 }
 
 constexpr int kButtonMask = 0x0F;
@@ -35,13 +46,14 @@ QMessageBox::Icon IconFor(int buttons) {
 }
 
 // The box as plain text, framed the way administrators know from other
-// systems' boxes, so that a report pasted into a ticket reads the same.
-QString BoxAsText(const QMessageBox &box) {
+// systems' boxes, so that a report pasted into a ticket reads the same. The
+// prompt is copied whole, even where the box shows it shortened.
+QString BoxAsText(const QMessageBox &box, const QString &prompt) {
   const QString rule = QStringLiteral("---------------------------\n");
   QStringList buttons;
   for (const QAbstractButton *button : box.buttons())
     buttons << button->text().remove(QLatin1Char('&'));
-  return rule + box.windowTitle() + QLatin1Char('\n') + rule + box.text() + QLatin1Char('\n') + rule +
+  return rule + box.windowTitle() + QLatin1Char('\n') + rule + prompt + QLatin1Char('\n') + rule +
          buttons.join(QLatin1String("   ")) + QLatin1Char('\n') + rule;
 }
 
@@ -49,25 +61,84 @@ QString BoxAsText(const QMessageBox &box) {
 class CopyableMessageBox : public QMessageBox {
 public:
   using QMessageBox::QMessageBox;
+  QString WholePrompt;
 
 protected:
   void keyPressEvent(QKeyEvent *event) override {
     if (event->matches(QKeySequence::Copy)) {
-      QGuiApplication::clipboard()->setText(BoxAsText(*this));
+      QGuiApplication::clipboard()->setText(BoxAsText(*this, WholePrompt));
       return;
     }
     QMessageBox::keyPressEvent(event);
   }
 };
 
+// The window a box belongs to: the one whose action raised it, else the
+// active one; none when that window is not on the screen.
+QWidget *BoxParent() {
+  QWidget *window = CurrentOwner() ? CurrentOwner().data() : QApplication::activeWindow();
+  return window && window->isVisible() ? window->window() : nullptr;
+}
+
+// Room for the prompt on a screen: the width at which a box wraps its text,
+// less the icon, and the height less the title bar, margins and buttons.
+QSize PromptRoom(const QRect &screen) {
+  constexpr int kIconAndMargins = 80;
+  constexpr int kFrameAndButtons = 160;
+  return {std::max(std::min(screen.width() / 2, 500) - kIconAndMargins, 100),
+          std::max(screen.height() - kFrameAndButtons, 100)};
+}
+
+// Window managers draw titles larger than the program's text, beside an icon
+// and three buttons; a box narrower than that shows its title cut short.
+void WidenForTitle(QMessageBox &box, const QRect &screen) {
+  constexpr int kTitleBarControls = 4 * 32 + 32;
+  QFont font = box.font();
+  font.setBold(true);
+  font.setPixelSize(QFontInfo(box.font()).pixelSize() * 3 / 2);
+  const int width =
+      std::min(QFontMetrics(font).horizontalAdvance(box.windowTitle()) + kTitleBarControls, screen.width());
+  // The box fixes its own size when shown, from its layout's minimum width.
+  if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+}
+
+// Screen readers announce what kind of box opened by its icon's name, and
+// read the prompt as text.
+void MakeAccessible(QMessageBox &box, int buttons) {
+  if (auto *icon = box.findChild<QLabel *>(QStringLiteral("qt_msgboxex_icon_label"))) {
+    switch (buttons & kIconMask) {
+    case MB_ICONERROR:
+      icon->setAccessibleName(QStringLiteral("Error"));
+      break;
+    case MB_ICONQUESTION:
+      icon->setAccessibleName(QStringLiteral("Question"));
+      break;
+    default:
+      break;
+    }
+  }
+  if (auto *prompt = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
+    MakeReadable(prompt);
+}
+
 int ShowBox(const MessageBoxRequest &request) {
   const bool yesNo = (request.Buttons & kButtonMask) == MB_YESNO;
-  CopyableMessageBox box(IconFor(request.Buttons), request.Title, ToQtLineBreaks(request.Prompt),
-                         yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
-                         QApplication::activeWindow());
+  QWidget *parent = BoxParent();
+  CopyableMessageBox box(IconFor(request.Buttons), request.Title, QString(),
+                         yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, parent);
   // Prompts quote server replies and user input: never read them as markup.
   box.setTextFormat(Qt::PlainText);
   box.setWindowModality(Qt::ApplicationModal);
+  const QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+  const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+  box.WholePrompt = ToQtLineBreaks(request.Prompt);
+  box.setText(FitPrompt(box.WholePrompt, QFontMetrics(box.font()), PromptRoom(room)));
+  // Enter answers Yes whatever order the platform theme puts the buttons in.
+  box.setDefaultButton(yesNo ? QMessageBox::Yes : QMessageBox::Ok);
+  MakeAccessible(box, request.Buttons);
+  WidenForTitle(box, room);
   switch (box.exec()) {
   case QMessageBox::Yes:
     return IDYES;
@@ -87,6 +158,48 @@ int MsgBox(const QString &prompt, int buttons, const QString &title) {
   if (Responder())
     return Responder()(request);
   return ShowBox(request);
+}
+
+BoxOwner::BoxOwner(QWidget *window) : previous_(CurrentOwner()) { CurrentOwner() = window; }
+
+BoxOwner::~BoxOwner() { CurrentOwner() = previous_; }
+
+QString FitPrompt(const QString &prompt, const QFontMetrics &metrics, const QSize &room) {
+  constexpr int kFlags = Qt::TextWordWrap | Qt::TextWrapAnywhere;
+  const auto height = [&](const QString &text) {
+    return metrics.boundingRect(QRect(0, 0, room.width(), 1 << 24), kFlags, text).height();
+  };
+  if (height(prompt) <= room.height())
+    return prompt;
+
+  const QString cut = QStringLiteral("\u2026");
+  // No line takes more than a few rows.
+  constexpr int kRowsPerLine = 4;
+  QStringList lines = prompt.split(QLatin1Char('\n'));
+  for (QString &line : lines)
+    if (metrics.horizontalAdvance(line) > room.width() * kRowsPerLine)
+      line = metrics.elidedText(line, Qt::ElideMiddle, room.width() * kRowsPerLine);
+  // Then keep lines from the start and the end, one from each in turn, the
+  // first line first, as long as they fit beside the mark of the cut.
+  std::vector<int> heights;
+  heights.reserve(lines.size());
+  for (const QString &line : lines)
+    heights.push_back(height(line.isEmpty() ? QStringLiteral(" ") : line));
+  int budget = room.height() - height(cut);
+  qsizetype head = 0;
+  qsizetype tail = 0;
+  for (bool fromStart = true; head + tail < lines.size(); fromStart = !fromStart) {
+    const qsizetype next = fromStart ? head : lines.size() - 1 - tail;
+    if (heights[next] > budget)
+      break;
+    budget -= heights[next];
+    ++(fromStart ? head : tail);
+  }
+  QStringList shown = lines.mid(0, head);
+  if (head + tail < lines.size())
+    shown << cut;
+  shown += lines.mid(lines.size() - tail);
+  return shown.join(QLatin1Char('\n'));
 }
 
 MessageBoxResponder SetMessageBoxResponder(MessageBoxResponder responder) {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QFontMetrics>
+#include <QPointer>
 #include <QString>
+#include <QWidget>
 
 #include <functional>
 
@@ -26,8 +29,30 @@ struct MessageBoxRequest {
 };
 
 // Shows a box that is modal to all of the program's windows and returns the
-// button pressed. Each CR LF in the prompt starts a new line.
+// button pressed. Each CR LF in the prompt starts a new line. A question's
+// default button is Yes. The box belongs to the window whose action raised it
+// (see BoxOwner), or else to the active window: it is transient for that
+// window and centred over it. It always fits the screen with its buttons in
+// view, shortening only the text it shows, and is wide enough for its title.
 int MsgBox(const QString &prompt, int buttons = MB_OK, const QString &title = QString());
+
+// While it lives, the boxes shown belong to `window`, even at moments when no
+// window of the program is active (right after another box has closed).
+class BoxOwner {
+public:
+  explicit BoxOwner(QWidget *window);
+  ~BoxOwner();
+  BoxOwner(const BoxOwner &) = delete;
+  BoxOwner &operator=(const BoxOwner &) = delete;
+
+private:
+  QPointer<QWidget> previous_;
+};
+
+// The text a box shows for `prompt` (LF breaks) when its text may take at most
+// `room`: the whole prompt when it fits, otherwise over-long lines cut in the
+// middle and, if still too tall, middle lines left out, each cut marked "…".
+QString FitPrompt(const QString &prompt, const QFontMetrics &metrics, const QSize &room);
 
 // Lets a test answer boxes instead of a person: while a responder is set,
 // MsgBox hands it the request and returns its answer without showing a box.

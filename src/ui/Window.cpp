@@ -5,8 +5,10 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QWindow>
 
 #include <algorithm>
 #include <functional>
@@ -77,6 +79,8 @@ void Window::Show(const Window *neighbour) {
     Create();
     if (neighbour && neighbour->IsLoaded())
       PlaceBeside(*neighbour->Widget());
+    else
+      KeepOnScreen();
   }
   form_->show();
   form_->raise();
@@ -123,6 +127,29 @@ void Window::PlaceBeside(const QWidget &neighbour) {
     topLeft.setY(std::max(room.top(), std::min(topLeft.y(), room.bottom() + 1 - outer.height())));
   }
   form_->move(topLeft);
+}
+
+void Window::KeepOnScreen() {
+  const QRect client = form_->geometry();
+  const QScreen *screen = QGuiApplication::screenAt(client.topLeft());
+  if (!screen)
+    screen = QGuiApplication::primaryScreen();
+  if (!screen)
+    return;
+  // The frame the window system adds, where it already knows how large it is
+  // (a window manager may tell only once the window is mapped); the stored
+  // position is that of the client area. Showing creates the native window
+  // anyway: creating it now costs nothing more.
+  form_->winId();
+  QMargins frame;
+  if (const QWindow *native = form_->windowHandle())
+    frame = native->frameMargins();
+  const QRect room = screen->availableGeometry().marginsRemoved(frame);
+  // Where the window does not fit at all, its top-left corner stays in view.
+  const int left = std::max(room.left(), std::min(client.left(), room.right() + 1 - client.width()));
+  const int top = std::max(room.top(), std::min(client.top(), room.bottom() + 1 - client.height()));
+  if (left != client.left() || top != client.top())
+    form_->setGeometry(QRect(QPoint(left, top), client.size()));
 }
 
 void Window::Unload() {

@@ -25,7 +25,8 @@ public:
   // Shows the window without making it modal and returns at once; a window
   // that is already open is only brought forward. A window created here opens
   // at its stored position, or beside `neighbour` when one is given and open,
-  // so that it does not cover it.
+  // so that it does not cover it. Either way the window is kept inside the
+  // screen's available area.
   void Show(const Window *neighbour = nullptr);
   bool IsLoaded() const { return !form_.isNull(); }
 
@@ -43,6 +44,7 @@ private:
   void Register(Control *member) { members_.push_back(member); }
   void Create();
   void PlaceBeside(const QWidget &neighbour);
+  void KeepOnScreen();
   void Unload();
 
   WindowSpec spec_;

@@ -4,8 +4,12 @@
 #include "ui/MessageBox.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QClipboard>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QtTest>
 
@@ -19,6 +23,13 @@ struct SeenBox {
   Qt::WindowModality Modality = Qt::NonModal;
   Qt::TextFormat Format = Qt::AutoText;
   QString Copied; // the clipboard after Ctrl+C in the box
+  QString DefaultButton;
+  QString IconName; // what a screen reader says of the icon
+  QString ReadText; // the prompt through the accessible text interface
+  QWidget *Parent = nullptr;
+  QRect Frame;
+  QRect Screen;
+  bool ButtonsOnScreen = false;
 };
 
 // Once the event loop runs, waits (bounded) for the box to appear, records it
@@ -33,9 +44,27 @@ void AnswerRealBox(SeenBox &seen, QMessageBox::StandardButton button) {
     }
     if (!box)
       return; // nothing to answer: the comparisons below then fail
-    seen = {box->windowTitle(), box->text(), box->icon(), {}, box->windowModality(), box->textFormat(), {}};
-    for (QAbstractButton *b : box->buttons())
+    seen = SeenBox();
+    seen.Title = box->windowTitle();
+    seen.Text = box->text();
+    seen.Icon = box->icon();
+    seen.Modality = box->windowModality();
+    seen.Format = box->textFormat();
+    seen.Parent = box->parentWidget();
+    seen.Frame = box->frameGeometry();
+    seen.Screen = box->screen()->availableGeometry();
+    seen.ButtonsOnScreen = true;
+    for (QAbstractButton *b : box->buttons()) {
       seen.Buttons << b->text().remove(QLatin1Char('&'));
+      seen.ButtonsOnScreen &= seen.Screen.contains(QRect(b->mapToGlobal(QPoint(0, 0)), b->size()));
+    }
+    if (box->defaultButton())
+      seen.DefaultButton = box->defaultButton()->text().remove(QLatin1Char('&'));
+    if (auto *icon = box->findChild<QLabel *>(QStringLiteral("qt_msgboxex_icon_label")))
+      seen.IconName = QAccessible::queryAccessibleInterface(icon)->text(QAccessible::Name);
+    if (auto *prompt = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
+      if (QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(prompt)->textInterface())
+        seen.ReadText = text->text(0, text->characterCount());
     seen.Buttons.sort();
     QGuiApplication::clipboard()->clear();
     QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
@@ -71,14 +100,15 @@ private slots:
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("icon");
     QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QString>("iconName");
     QTest::newRow("OK") << 0 << int(QMessageBox::Ok) << ui::IDOK << int(QMessageBox::NoIcon)
-                        << QStringList{"OK"};
+                        << QStringList{"OK"} << "";
     QTest::newRow("critical OK") << 16 << int(QMessageBox::Ok) << ui::IDOK << int(QMessageBox::Critical)
-                                 << QStringList{"OK"};
+                                 << QStringList{"OK"} << "Error";
     QTest::newRow("question, Yes") << 36 << int(QMessageBox::Yes) << ui::IDYES << int(QMessageBox::Question)
-                                   << QStringList{"No", "Yes"};
+                                   << QStringList{"No", "Yes"} << "Question";
     QTest::newRow("question, No") << 36 << int(QMessageBox::No) << ui::IDNO << int(QMessageBox::Question)
-                                  << QStringList{"No", "Yes"};
+                                  << QStringList{"No", "Yes"} << "Question";
   }
 
   void realBoxes() {
@@ -87,6 +117,7 @@ private slots:
     QFETCH(int, result);
     QFETCH(int, icon);
     QFETCH(QStringList, shown);
+    QFETCH(QString, iconName);
     QWidget window;
     window.show();
     // A prompt that would be markup if it were read as rich text.
@@ -100,10 +131,78 @@ private slots:
     QCOMPARE(int(seen.Icon), icon);
     QCOMPARE(seen.Buttons, shown);
     QCOMPARE(seen.Modality, Qt::ApplicationModal);
+    // Enter answers Yes to a question whatever order the theme gives the buttons.
+    QCOMPARE(seen.DefaultButton, buttons & ui::MB_YESNO ? QStringLiteral("Yes") : QStringLiteral("OK"));
+    QCOMPARE(seen.IconName, iconName);
+    QCOMPARE(seen.ReadText, seen.Text);
     const QString rule = QStringLiteral("---------------------------\n");
     QCOMPARE(seen.Copied, rule + "Kestrine\n" + rule + seen.Text + "\n" + rule +
                               (buttons & ui::MB_YESNO ? QStringLiteral("Yes   No") : QStringLiteral("OK")) +
                               "\n" + rule);
+  }
+
+  // However long the prompt, the box fits the screen with its buttons in view;
+  // it shows the prompt shortened and copies it whole. A box is never narrower
+  // than its title set in a window manager's larger bold face, beside the
+  // icon and three buttons of a title bar (4 x 32 px).
+  void boxFitsTheScreenAndItsTitle_data() {
+    QTest::addColumn<QString>("prompt");
+    QTest::addColumn<int>("buttons");
+    QTest::addColumn<QString>("title");
+    const QString question = QStringLiteral("Are you sure this is a correct email address?\r\n");
+    QTest::newRow("100 kB recipient") << question + QString(100000, QLatin1Char('x')) + "@example.com\r\n"
+                                      << 36 << "Kestrine";
+    QTest::newRow("100 kB of words") << question + QStringLiteral("a@example.com, ").repeated(7000) + "\r\n"
+                                     << 36 << "Kestrine";
+    QStringList lines;
+    for (int i = 0; i < 5000; ++i)
+      lines << QStringLiteral("250-line %1").arg(i);
+    QTest::newRow("5000 lines") << "Err_SendEmail\r\n" + lines.join("\r\n") << 16 << "Kestrine";
+    QTest::newRow("Send Email OK") << "Send Email OK" << 0 << "Kestrine";
+    QTest::newRow("long title") << "OK" << 0 << "A copy of Kestrine renamed by its administrator";
+  }
+
+  void boxFitsTheScreenAndItsTitle() {
+    QFETCH(QString, prompt);
+    QFETCH(int, buttons);
+    QFETCH(QString, title);
+    QWidget window;
+    window.show();
+    SeenBox seen;
+    AnswerRealBox(seen, buttons & ui::MB_YESNO ? QMessageBox::Yes : QMessageBox::Ok);
+    ui::MsgBox(prompt, buttons, title);
+    QVERIFY2(seen.Screen.contains(seen.Frame),
+             qPrintable(QStringLiteral("box %1 x %2").arg(seen.Frame.width()).arg(seen.Frame.height())));
+    QVERIFY(seen.ButtonsOnScreen);
+    QVERIFY(seen.Copied.contains(QString(prompt).replace("\r\n", "\n")));
+    QFont titleFont = QApplication::font();
+    titleFont.setBold(true);
+    titleFont.setPixelSize(15);
+    QVERIFY2(seen.Frame.width() >= QFontMetrics(titleFont).horizontalAdvance(title) + 4 * 32,
+             qPrintable(QString::number(seen.Frame.width())));
+  }
+
+  // A box belongs to the window whose action raised it, even when another
+  // window (or none) is active: it is its child and opens centred over it.
+  void boxBelongsToTheWindowThatRaisedIt() {
+    QWidget raising;
+    raising.setGeometry(40, 60, 300, 300);
+    raising.show();
+    QWidget other;
+    other.setGeometry(420, 300, 300, 300);
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    SeenBox seen;
+    AnswerRealBox(seen, QMessageBox::Ok);
+    {
+      const ui::BoxOwner owner(&raising);
+      ui::MsgBox(QStringLiteral("Send Email OK"));
+    }
+    QCOMPARE(seen.Parent, &raising);
+    const QPoint offset = seen.Frame.center() - raising.frameGeometry().center();
+    QVERIFY2(offset.manhattanLength() <= 4,
+             qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
   }
 };
 

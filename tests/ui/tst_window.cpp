@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QtTest>
 
 using ui::Kind;
@@ -109,6 +110,27 @@ private slots:
     QVERIFY(notes->tabChangesFocus());
   }
 
+  // What the multi-line field hands on is what was typed or pasted into it.
+  void multiLineFieldReturnsTheTextAsTyped_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("no-break space") << QStringLiteral("a\u00A0b") << QStringLiteral("a\u00A0b");
+    QTest::newRow("paragraphs") << QStringLiteral("one\ntwo\n") << QStringLiteral("one\r\ntwo\r\n");
+    QTest::newRow("line separator of Shift+Enter")
+        << QStringLiteral("one\u2028two") << QStringLiteral("one\r\ntwo");
+  }
+
+  void multiLineFieldReturnsTheTextAsTyped() {
+    QFETCH(QString, typed);
+    QFETCH(QString, text);
+    TestWindow window;
+    window.Show();
+    auto *notes = Child<QPlainTextEdit>(window, "txtNotes");
+    notes->clear();
+    notes->insertPlainText(typed);
+    QCOMPARE(window.txtNotes.Text(), text);
+  }
+
   void textFieldsHoldLongTexts() {
     TestWindow window;
     window.Show();
@@ -142,18 +164,50 @@ private slots:
     QCOMPARE(window.lblInfo.Caption(), QStringLiteral("line 1\r\nline 2\r\n"));
   }
 
+  void buttonsClickButAreNeverDefault_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::newRow("Space") << int(Qt::Key_Space) << int(Qt::NoModifier);
+    QTest::newRow("Return") << int(Qt::Key_Return) << int(Qt::NoModifier);
+    QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+  }
+
+  // The focused button answers the keys that press it; Enter anywhere else
+  // presses no button, since none is the window's default.
   void buttonsClickButAreNeverDefault() {
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
     TestWindow window;
     window.Show();
+    QVERIFY(QTest::qWaitForWindowActive(window.Widget()));
     auto *button = Child<QPushButton>(window, "cmdGo");
     QVERIFY(!button->isDefault());
     QVERIFY(!button->autoDefault());
     QTest::mouseClick(button, Qt::LeftButton);
     QCOMPARE(window.clicks, 1);
-    // Enter in a text field must not press a button.
+    button->setFocus();
+    QTest::keyClick(button, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(window.clicks, 2);
     window.txtName.SetFocus();
-    QTest::keyClick(Child<QLineEdit>(window, "txtName"), Qt::Key_Return);
-    QCOMPARE(window.clicks, 1);
+    QTest::keyClick(Child<QLineEdit>(window, "txtName"), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(window.clicks, 2);
+  }
+
+  // A window stored where the screen is too small for it opens inside the
+  // screen's available area.
+  void storedPositionIsKeptOnTheScreen() {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    ui::Window window({"Far away", {(screen.right() - 100) * 15, (screen.bottom() - 50) * 15, 6000, 5250}},
+                      std::span<const ui::ControlSpec>(kTable).subspan(1, 1));
+    window.Show();
+    QVERIFY2(screen.contains(window.Widget()->frameGeometry()),
+             qPrintable(QStringLiteral("frame %1,%2 %3x%4 on %5x%6")
+                            .arg(window.Widget()->frameGeometry().x())
+                            .arg(window.Widget()->frameGeometry().y())
+                            .arg(window.Widget()->frameGeometry().width())
+                            .arg(window.Widget()->frameGeometry().height())
+                            .arg(screen.width())
+                            .arg(screen.height())));
   }
 
   void focusStartsAtTheLowestTabIndexAndTabFollowsTheIndexes() {

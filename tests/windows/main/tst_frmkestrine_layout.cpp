@@ -86,7 +86,7 @@ private slots:
     else if (auto *button = qobject_cast<QPushButton *>(widget))
       shown = button->text();
     else if (auto *list = qobject_cast<QListWidget *>(widget))
-      shown = list->currentItem()->text();
+      shown = list->selectedItems().value(0)->text();
     else if (auto *edit = qobject_cast<QPlainTextEdit *>(widget))
       shown = edit->toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     QCOMPARE(shown, text);
@@ -126,6 +126,35 @@ private slots:
       QCOMPARE(QApplication::focusWidget()->objectName(), name);
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
+  }
+
+  // A screen reader learns the selection from the list and the items, and
+  // hears an item as focused only while the list has the focus.
+  void importanceListTellsItsSelectionAndFocus() {
+    QVERIFY(QTest::qWaitForWindowActive(form_->Widget()));
+    auto *list = qobject_cast<QListWidget *>(Control("lstImportance"));
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(list);
+    const auto states = [accessible] {
+      QString seen;
+      for (int i = 0; i < accessible->childCount(); ++i) {
+        const QAccessible::State state = accessible->child(i)->state();
+        seen += state.focused ? QLatin1Char('F') : state.selected ? QLatin1Char('S') : QLatin1Char('-');
+      }
+      return seen;
+    };
+    QCOMPARE(states(), QStringLiteral("S--"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab); // from txtFrom back to the list
+    QCOMPARE(QApplication::focusWidget(), list);
+    QCOMPARE(states(), QStringLiteral("F--"));
+    QTest::keyClick(list, Qt::Key_Down);
+    QCOMPARE(form_->lstImportance.Text(), QStringLiteral("Medium"));
+    QCOMPARE(states(), QStringLiteral("-F-"));
+    QTest::keyClick(list, Qt::Key_Tab);
+    QCOMPARE(states(), QStringLiteral("-S-"));
+    QAccessibleTableInterface *table = accessible->tableInterface();
+    QVERIFY(table);
+    QCOMPARE(table->selectedCellCount(), 1);
+    QCOMPARE(table->selectedCells().value(0)->text(QAccessible::Name), QStringLiteral("Medium"));
   }
 
   void noButtonIsTheDefault() {

@@ -6,6 +6,9 @@
 #include "tests/ui/BoxAnswerer.h"
 #include "ui/Application.h"
 
+#include <QAccessible>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -193,6 +196,45 @@ private slots:
                  QLatin1String("Err_SendEmail\r\nError code = 550\r\nDescription = ")),
              qPrintable(boxes.Shown[0].Prompt));
     QVERIFY(boxes.Shown[0].Prompt.contains(QLatin1String("Recipient address rejected")));
+  }
+
+  // One press, one attempt: presses that arrive while a box is open (a screen
+  // reader's "press" is not held back by the modal block) are ignored, and one
+  // message is sent.
+  void pressesWhileABoxIsOpenAreIgnored() {
+    SmtpTestServer server;
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    PointMailAt(server.port());
+    QWidget *button = form_->cmdSendEmail.Widget();
+    QStringList boxes; // the prompts of the boxes, in the order they opened
+    const auto pressFromOutside = [button] {
+      QAccessible::queryAccessibleInterface(button)->actionInterface()->doAction(
+          QAccessibleActionInterface::pressAction());
+    };
+    QObject guard; // no timer of this test outlives it
+    int polls = 0;
+    std::function<void()> answer = [&] {
+      auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+      if (!box) {
+        if (++polls < 150)
+          QTimer::singleShot(20, &guard, answer);
+        return;
+      }
+      boxes << box->text();
+      pressFromOutside();
+      pressFromOutside();
+      // The presses' timers run while this box is still open; then it is answered.
+      QTimer::singleShot(400, box, [box] { box->defaultButton()->click(); });
+      QTimer::singleShot(500, &guard, answer);
+    };
+    QTimer::singleShot(0, &guard, answer);
+    Press();
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 2, 5000);
+    QTest::qWait(800); // a stacked third box would show by now
+    QCOMPARE(boxes.size(), 2);
+    QVERIFY(boxes[0].startsWith(kQuestion.trimmed()));
+    QCOMPARE(boxes[1], QStringLiteral("Send Email OK"));
+    QCOMPARE(server.messages().size(), 1);
   }
 
   void emptyRecipientAsksNothingAndGetsTheComponentsError() {
