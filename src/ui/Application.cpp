@@ -2,6 +2,7 @@
 
 #include "app/Version.h"
 #include "resources/Resources.h"
+#include "ui/AccessibleText.h"
 
 #include <QStyleFactory>
 
@@ -11,9 +12,13 @@ Application::Application(const char *programPath)
     : argv_{const_cast<char *>(programPath), nullptr}, app_(argc_, argv_) {
   QApplication::setApplicationName(QString::fromUtf8(Version::kAppTitle));
   QApplication::setApplicationVersion(QString::fromUtf8(Version::kFileVersion));
+  // The name of the installed desktop entry, which is also the Wayland app id:
+  // docks and task switchers find the program's icon and name through it.
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopFileName));
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   QApplication::setFont(StandardFont());
   QApplication::setWindowIcon(resources::ApplicationIcon());
+  InstallReadableLabels();
 }
 
 int Application::Run() { return QApplication::exec(); }
