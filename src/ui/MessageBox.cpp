@@ -64,6 +64,32 @@ public:
   QString WholePrompt;
 
 protected:
+  // The box fixes its size only as it is shown, after the dialog placed it for
+  // its earlier size, and may fit it again once its text is laid out: each
+  // time, centre it again over its window, inside the screen. The user cannot
+  // resize a box, so this never undoes what the user did.
+  void showEvent(QShowEvent *event) override {
+    QMessageBox::showEvent(event);
+    Centre();
+  }
+  void resizeEvent(QResizeEvent *event) override {
+    QMessageBox::resizeEvent(event);
+    if (isVisible())
+      Centre();
+  }
+
+  void Centre() {
+    const QWidget *owner = parentWidget();
+    if (!owner || !screen())
+      return;
+    const QRect room = screen()->availableGeometry();
+    QRect frame = frameGeometry();
+    frame.moveCenter(owner->window()->frameGeometry().center());
+    frame.moveLeft(std::max(room.left(), std::min(frame.left(), room.right() + 1 - frame.width())));
+    frame.moveTop(std::max(room.top(), std::min(frame.top(), room.bottom() + 1 - frame.height())));
+    move(frame.topLeft());
+  }
+
   void keyPressEvent(QKeyEvent *event) override {
     if (event->matches(QKeySequence::Copy)) {
       QGuiApplication::clipboard()->setText(BoxAsText(*this, WholePrompt));

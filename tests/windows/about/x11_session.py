@@ -88,6 +88,13 @@ class XvfbSession:
                 raise AssertionError(f"the window titled {title!r} did not close")
             time.sleep(0.1)
 
+    def wait_until_gone_window(self, window, timeout=10):
+        deadline = time.monotonic() + timeout
+        while window in self._xdotool("search", "--onlyvisible", "--name", "."):
+            if time.monotonic() > deadline:
+                raise AssertionError(f"the window {window} did not close")
+            time.sleep(0.1)
+
     def click(self, window, x, y):
         self._xdotool("mousemove", "--window", window, str(x), str(y), "click", "1")
 
