@@ -6,7 +6,8 @@ Email" opens its mail module and submits.
 
 Runs the program as a user keeps it: a renamed copy in the same folder (it
 finds the module the same way) and a copy moved to a folder without the module
-(error 1012 naming the paths tried, the program still usable). Exits 77
+(error 1012 naming the paths tried, the program still usable, and submitting
+once the module is put beside it). Exits 77
 (skipped) without root for a private network namespace."""
 import os
 import shutil
@@ -39,7 +40,7 @@ def renamed_copy_loads_on_press(program, server):
                f"after the presses the program has loaded {loaded}")
 
 
-def moved_copy_reports_1012(program, server, module_dir):
+def moved_copy_reports_1012(program, server, module_dir, module):
     before = server.connections()
     with XvfbSession() as session, RunningKestrine(session, program) as kestrine:
         kestrine.set_recipient(RECIPIENT)
@@ -54,7 +55,11 @@ def moved_copy_reports_1012(program, server, module_dir):
             expect("No such file or directory" in description, "the description lacks the loader's words")
         expect(kestrine.running(), "the program did not survive the missing module")
         expect(mapped_mail_libraries(kestrine.process.pid) == [], "libraries loaded without the module")
-    expect(server.connections() == before, "a press without the module reached the server")
+        expect(server.connections() == before, "a press without the module reached the server")
+        # The module put beside the program: the next press finds it there.
+        shutil.copy2(module, os.path.join(os.path.dirname(program), "kestrine-mail.so"))
+        box = kestrine.press_send_email()
+        expect(box == ["Send Email OK"], f"with the module beside it the press answered {box}")
 
 
 def main():
@@ -73,7 +78,8 @@ def main():
         with MailServer() as server:
             renamed_copy_loads_on_press(renamed, server)
             moved_copy_reports_1012(os.path.join(elsewhere, "Kestrine"), server,
-                                    os.path.normpath(os.path.join(elsewhere, "..", "lib", "kestrine")))
+                                    os.path.normpath(os.path.join(elsewhere, "..", "lib", "kestrine")),
+                                    os.path.join(folder, "..", "lib", "kestrine", "kestrine-mail.so"))
     finally:
         if os.path.exists(renamed):
             os.unlink(renamed)
@@ -81,7 +87,7 @@ def main():
     if failures:
         return 1
     print("Kestrine starts without the mail libraries; the first press loads them and submits; "
-          "a renamed copy beside it submits; a moved copy reports 1012 and stays usable")
+          "a renamed copy beside it submits; a moved copy reports 1012, then submits with the module put beside it")
     return 0
 
 
