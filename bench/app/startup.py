@@ -23,10 +23,11 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SMTP_SERVER = os.path.join(HERE, "..", "..", "tests", "support", "smtp_server.py")
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "windows", "about"))
+from x11_session import XvfbSession  # noqa: E402
 
 
 def row(*cells):
@@ -42,18 +43,6 @@ def verdict(met):
     return "met" if met else "NOT met"
 
 
-def start_display():
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as reader:
-        number = reader.readline().strip()
-    if not number:
-        raise RuntimeError("Xvfb did not start")
-    return xvfb, f":{number}"
-
-
 def startup(build, runs):
     watcher = os.path.join(build, "bench/app/bench_map_watcher")
     floor = os.path.join(build, "bench/app/bench_minimal_window")
@@ -67,14 +56,12 @@ def startup(build, runs):
         if not os.access(path, os.X_OK):
             row("start-up", "not measured", f"{path} is not built", "", "")
             return
-    xvfb, display = start_display()
-    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb")
     results = {name: ([], []) for name in programs}
-    try:
+    with XvfbSession(1024, 768) as session:
         for i in range(runs + 2):  # the first two rounds warm the page cache and are not counted
             for name, (command, title) in programs.items():
-                out = subprocess.run([watcher, title, "300"] + command, env=env, capture_output=True, text=True,
-                                     timeout=60)
+                out = subprocess.run([watcher, title, "300"] + command, env=session.env, capture_output=True,
+                                     text=True, timeout=60)
                 if out.returncode != 0:
                     row("start-up", name, "failed: " + out.stderr.strip(), "", "")
                     return
@@ -82,9 +69,6 @@ def startup(build, runs):
                 if i >= 2:
                     results[name][0].append(float(figures["mapped_ms"]))
                     results[name][1].append(int(figures["vmhwm_kb"]))
-    finally:
-        xvfb.terminate()
-        xvfb.wait(10)
 
     reference = "reference window, twelve widgets with texts"
     note = f"median of {runs}, launch to MapNotify on Xvfb, alternating"

@@ -23,6 +23,17 @@ RECIPIENT = "postmaster@module.test"
 _INSIDE = "KESTRINE_PRIVATE_NETWORK"
 
 
+def _stop(process):
+    """Terminates `process`, killing it when it does not end within 10 s."""
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
 def private_network():
     """True inside a private network namespace with loopback up. Outside, re-runs
     the calling script in one and exits with its status; returns False where
@@ -70,12 +81,7 @@ class MailServer:
         return self
 
     def __exit__(self, *_):
-        self._process.terminate()
-        try:
-            self._process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self._process.kill()
-            self._process.wait()
+        _stop(self._process)
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def messages(self):
@@ -108,13 +114,7 @@ class RunningKestrine:
         return self
 
     def __exit__(self, *_):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        _stop(self.process)
         shutil.rmtree(self._runtime, ignore_errors=True)
 
     def running(self):
