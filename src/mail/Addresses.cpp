@@ -8,24 +8,6 @@
 namespace mail {
 namespace {
 
-// Shows control characters as \r, \n, \xNN so that a quoted address cannot
-// break the line of the message that quotes it.
-QString Visible(const QString &text) {
-  QString shown;
-  for (const QChar c : text) {
-    if (c == u'\r')
-      shown += QStringLiteral("\\r");
-    else if (c == u'\n')
-      shown += QStringLiteral("\\n");
-    else if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
-             c == QChar::ParagraphSeparator)
-      shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-    else
-      shown += c;
-  }
-  return shown;
-}
-
 [[noreturn]] void Invalid(const QString &field, const QString &text, const QString &why) {
   Failure failure;
   failure.number = kInvalidAddress;

@@ -2,18 +2,46 @@
 
 #include "modules/ErrorRecord.h"
 
+#include <QStringList>
+
+#include <algorithm>
+
 namespace mail {
+
+QString Visible(const QString &text) {
+  QString shown;
+  shown.reserve(text.size());
+  for (const QChar c : text) {
+    if (c == u'\r')
+      shown += QStringLiteral("\\r");
+    else if (c == u'\n')
+      shown += QStringLiteral("\\n");
+    else if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+             c == QChar::ParagraphSeparator)
+      shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+    else
+      shown += c;
+  }
+  return shown;
+}
+
 namespace {
 
 // A reply can be arbitrarily long (a broken or hostile peer); a message box
 // cannot. Beyond this the quote is cut and says how much was left out.
 constexpr qsizetype kLongestQuote = 2000;
 
+// Line by line: the line breaks between a reply's lines stay, every control
+// character within a line is shown escaped.
 QString Quote(const QString &text) {
-  if (text.size() <= kLongestQuote)
-    return text;
-  return text.left(kLongestQuote) +
-         QStringLiteral("... (%1 more characters)").arg(text.size() - kLongestQuote);
+  const QString cut = text.size() <= kLongestQuote
+                          ? text
+                          : text.left(kLongestQuote) +
+                                QStringLiteral("... (%1 more characters)").arg(text.size() - kLongestQuote);
+  QStringList lines = cut.split(u'\n');
+  for (QString &line : lines)
+    line = Visible(line);
+  return lines.join(u'\n');
 }
 
 QString WhileDoing(const Failure &f) {
@@ -31,6 +59,34 @@ QString WhileDoing(const Failure &f) {
   }
 }
 
+// What did not happen within the bound in f.detail.
+QString NothingWithin(const Failure &f) {
+  switch (f.step) {
+  case Step::Connecting:
+    return QStringLiteral("Could not connect to the mail server at %1 within %2. "
+                          "Is a firewall dropping connections to that port?")
+        .arg(f.server, f.detail);
+  case Step::Greeting:
+    return QStringLiteral("The mail server at %1 sent no greeting within %2.").arg(f.server, f.detail);
+  case Step::StartTls:
+    if (f.reply.startsWith(u"220"))
+      return QStringLiteral(
+                 "The mail server at %1 did not finish the TLS negotiation after STARTTLS within %2.")
+          .arg(f.server, f.detail);
+    break;
+  case Step::MessageContent:
+    return QStringLiteral("The mail server at %1 did not take the message content within %2.")
+        .arg(f.server, f.detail);
+  case Step::EndOfData:
+    return QStringLiteral("The mail server at %1 sent no reply to the end of the message data within %2.")
+        .arg(f.server, f.detail);
+  default:
+    break;
+  }
+  return QStringLiteral("The mail server at %1 sent no reply to %2 within %3.")
+      .arg(f.server, f.command, f.detail);
+}
+
 QString InReplyTo(const Failure &f) {
   switch (f.step) {
   case Step::Connecting:
@@ -44,6 +100,20 @@ QString InReplyTo(const Failure &f) {
   }
 }
 
+// A refusal in reply to RCPT TO can still be about the sender (sender
+// verification, an unknown sender domain): the server's words tell.
+bool AboutTheSender(const QString &reply) {
+  static const QStringList words{QStringLiteral("sender"), QStringLiteral("mail from"),
+                                 QStringLiteral("return path"), QStringLiteral("return-path")};
+  return std::any_of(words.begin(), words.end(),
+                     [&](const QString &word) { return reply.contains(word, Qt::CaseInsensitive); });
+}
+
+// RFC 1870: 552 to a MAIL FROM that announced SIZE= is the message size.
+bool SizeRefused(const Failure &f) {
+  return f.number == 552 && f.command.contains(QStringLiteral(" SIZE="), Qt::CaseInsensitive);
+}
+
 QString RefusalHint(const Failure &f) {
   switch (f.step) {
   case Step::Connecting:
@@ -54,8 +124,13 @@ QString RefusalHint(const Failure &f) {
   case Step::StartTls:
     return QStringLiteral("Check the server's TLS settings.");
   case Step::MailFrom:
+    if (SizeRefused(f))
+      return QStringLiteral("The server will not take a message of this size: check its message size limit.");
     return QStringLiteral("Check that the server accepts this sender address.");
   case Step::RcptTo:
+    if (AboutTheSender(f.reply))
+      return QStringLiteral("The refusal is about the sender: check that the server accepts this sender "
+                            "address and that its domain exists.");
     return QStringLiteral("Check that the recipient exists and that the server accepts mail for its domain "
                           "(relay restrictions).");
   case Step::Data:
@@ -78,6 +153,13 @@ QString Refusal(const Failure &f) {
       .arg(f.server, what, Quote(f.reply), InReplyTo(f), temporary, RefusalHint(f));
 }
 
+// Who answered, for a server that closed the connection right after greeting.
+QString Greeted(const Failure &f) {
+  if (f.greeting.isEmpty() || (f.step != Step::Ehlo && f.step != Step::StartTls))
+    return {};
+  return QStringLiteral(" It had greeted with: %1.").arg(Quote(f.greeting));
+}
+
 QString LastSaid(const Failure &f) {
   return f.reply.isEmpty() ? QString() : QStringLiteral(" It last said: %1.").arg(Quote(f.reply));
 }
@@ -98,15 +180,12 @@ QString Describe(const Failure &f) {
         .arg(f.text, f.detail);
   case kTimedOut:
     if (f.step == Step::Connecting)
-      return QStringLiteral("Could not connect to the mail server at %1 within %2. "
-                            "Is a firewall dropping connections to that port?")
-          .arg(f.server, f.detail);
-    return QStringLiteral("No answer from the mail server at %1 within %2, %3.%4 "
-                          "Is the server overloaded or stuck? Check its log.")
-        .arg(f.server, f.detail, WhileDoing(f), LastSaid(f));
+      return NothingWithin(f);
+    return QStringLiteral("%1%2 Is the server overloaded or stuck? Check its log.")
+        .arg(NothingWithin(f), LastSaid(f));
   case kConnectionLost:
-    return QStringLiteral("The mail server at %1 closed the connection %2.%3 Check the server's log.")
-        .arg(f.server, WhileDoing(f), LastSaid(f));
+    return QStringLiteral("The mail server at %1 closed the connection %2.%3%4 Check the server's log.")
+        .arg(f.server, WhileDoing(f), LastSaid(f), Greeted(f));
   case kTlsFailure:
     return QStringLiteral("The mail server at %1 offered STARTTLS, but the TLS negotiation failed: %2. "
                           "Check the server's TLS certificate and key settings.")
@@ -122,14 +201,19 @@ QString Describe(const Failure &f) {
     return QStringLiteral("Importance must be 0 (low), 1 (normal) or 2 (high), not %1.").arg(f.text);
   case kUtf8NotOffered:
     return QStringLiteral(
-               "The address \"%1\" has non-ASCII characters, and the mail server at %2 does not offer "
-               "SMTPUTF8. Use an ASCII address, or enable SMTPUTF8 on the server "
-               "(Postfix: smtputf8_enable = yes). Nothing was sent.")
+               "The address \"%1\" has non-ASCII characters before the \"@\", and the mail server at %2 "
+               "does not offer SMTPUTF8. Use an ASCII address, or enable SMTPUTF8 in the mail server's "
+               "settings, if it supports it. Nothing was sent.")
         .arg(f.text, f.server);
   case kNotSmtp:
-    return QStringLiteral("What answered at %1 %2 is not an SMTP reply: \"%3\". "
-                          "Is a mail server really listening on that port?")
-        .arg(f.server, WhileDoing(f), Quote(f.text));
+    if (f.text.isEmpty())
+      return QStringLiteral("What answered at %1 %2 sent a reply without end, past what libcurl takes of one "
+                            "(libcurl: %3). Is a mail server really listening on that port? Check its log.")
+          .arg(f.server, WhileDoing(f), f.detail);
+    return QStringLiteral("What answered at %1 %2 is not a proper SMTP reply: \"%3\"%4. "
+                          "Is a mail server really listening on that port? Check its log.")
+        .arg(f.server, WhileDoing(f), Quote(f.text),
+             f.detail.isEmpty() ? QString() : QStringLiteral(" (libcurl: %1)").arg(f.detail));
   case kCannotStart:
     return QStringLiteral("The mail component could not start: %1.").arg(f.detail);
   case kAlreadySent:

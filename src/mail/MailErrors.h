@@ -18,8 +18,11 @@ namespace mail {
 // |          | data) and quotes the reply.                                           |
 // | 1001     | No mail service listening: the connection was refused.                |
 // | 1002     | The server's host name could not be resolved.                         |
-// | 1003     | Timed out: no answer within the bound, with the step.                 |
-// | 1004     | The connection was lost (closed by the server), with the step.        |
+// | 1003     | Timed out, naming the bound that ran out and the step: the connect    |
+// |          | bound (the TCP connection alone), the reply bound (each reply, the    |
+// |          | greeting and the TLS handshake included) or the whole submission's.   |
+// | 1004     | The server closed the connection, with the step (and its greeting,   |
+// |          | when it closed right after it).                                       |
 // | 1005     | STARTTLS was offered but the TLS negotiation failed.                  |
 // | 1006     | Invalid address (not one, a control character, over 254 octets):     |
 // |          | the offending text is quoted. Nothing was sent.                       |
@@ -27,7 +30,10 @@ namespace mail {
 // | 1008     | No sender: the From text is empty. Nothing was sent.                  |
 // | 1009     | Importance is not 0 (low), 1 (normal) or 2 (high).                    |
 // | 1010     | A non-ASCII address, and the server does not offer SMTPUTF8.          |
-// | 1011     | The server answered with something that is not an SMTP reply.        |
+// | 1011     | The server answered with something that is not a proper SMTP reply:   |
+// |          | not SMTP at all, a reply out of sequence (354 to MAIL, 250 to DATA),  |
+// |          | or one without end (past libcurl's limit). Quoted, cut, with          |
+// |          | libcurl's own words.                                                  |
 // | 1012     | The mail component could not start (libcurl or GMime).                |
 // | 1013     | This message object has already delivered its message.                |
 // | 1014     | Any other submission failure; libcurl's own words are quoted.         |
@@ -56,12 +62,17 @@ struct Failure {
   std::int32_t number = kSubmissionFailed;
   QString server; // e.g. "localhost port 25"
   Step step = Step::Connecting;
-  QString command; // the command the server was answering, as sent (e.g. "RCPT TO:<bob@example.com>")
-  QString reply;   // the server's reply in full, lines joined by "\n"
-  QString field;   // "From" or "To", for address failures
-  QString text;    // the offending text: an address, a host name, an importance value
-  QString detail;  // why: the system's or libcurl's words, the reason an address is invalid, a time bound
+  QString command;  // the command the server was answering, as sent (e.g. "RCPT TO:<bob@example.com>")
+  QString reply;    // the server's reply in full, lines joined by "\n"
+  QString field;    // "From" or "To", for address failures
+  QString text;     // the offending text: an address, a host name, an importance value
+  QString detail;   // why: the system's or libcurl's words, the reason an address is invalid, a time bound
+  QString greeting; // the server's greeting, when one came
 };
+
+// Shows control characters as \r, \n, \xNN, so that a quoted text (an
+// address, a server's reply) cannot break or forge a line of the description.
+QString Visible(const QString &text);
 
 // The one place that makes a description from a failure.
 QString Describe(const Failure &failure);

@@ -93,6 +93,8 @@ void SmtpTranscript::ReplyLine(const QByteArray &line) {
   if (replySize_ < kReplyKept) {
     replyLines_ << QString::fromUtf8(line.left(kReplyKept - replySize_));
     replySize_ += line.size();
+    if (step_ == Step::Greeting)
+      greeting_ << replyLines_.last();
   }
   if (step_ == Step::Ehlo && line.mid(4).trimmed().toUpper().split(' ').value(0) == "SMTPUTF8")
     offersSmtpUtf8_ = true;

@@ -20,11 +20,13 @@ public:
   void ContentFinished();                 // the whole message has been handed over
 
   Step CurrentStep() const { return step_; }
-  const QString &Command() const { return command_; }       // as sent, for the current step
-  QString Reply() const { return replyLines_.join(u'\n'); } // the reply (so far) to the current step
-  int ReplyCode() const { return replyCode_; }              // of a complete reply to this step, else 0
-  const QString &NotSmtp() const { return notSmtp_; }       // a line of this step that is not SMTP
-  bool OffersSmtpUtf8() const { return offersSmtpUtf8_; }   // per the last EHLO reply
+  const QString &Command() const { return command_; }        // as sent, for the current step
+  QString Reply() const { return replyLines_.join(u'\n'); }  // the reply (so far) to the current step
+  int ReplyCode() const { return replyCode_; }               // of a complete reply to this step, else 0
+  const QString &NotSmtp() const { return notSmtp_; }        // a line of this step that is not SMTP
+  bool OffersSmtpUtf8() const { return offersSmtpUtf8_; }    // per the last EHLO reply
+  bool Quitting() const { return quitting_; }                // QUIT has gone: the dialogue is over
+  QString Greeting() const { return greeting_.join(u'\n'); } // the server's greeting, as received
 
 private:
   void Begin(Step step, const QString &command);
@@ -34,6 +36,7 @@ private:
   QString command_;
   QStringList replyLines_;
   qsizetype replySize_ = 0;
+  QStringList greeting_;
   int replyCode_ = 0;
   QString notSmtp_;
   bool offersSmtpUtf8_ = false;

@@ -11,34 +11,85 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <optional>
 
 namespace mail {
 namespace {
 
 using std::chrono::milliseconds;
 
+using Clock = std::chrono::steady_clock;
+
+// What is left of the dialogue after a failure or after the message was
+// accepted: QUIT, whose answer changes nothing. A server that ignores it must
+// not hold the caller past this.
+constexpr long kQuitBoundSeconds = 1;
+
 // What the libcurl callbacks share with the submission that set them up.
 struct Dialogue {
   SmtpTranscript transcript;
   const QByteArray *message = nullptr;
+  const Timeouts *bounds = nullptr;
+  CURL *handle = nullptr;
+  Clock::time_point started;
   qsizetype sent = 0;
-  QString nonAsciiAddress;     // the first address that needs SMTPUTF8, if any
-  bool refusedForUtf8 = false; // we stopped before MAIL FROM for lack of SMTPUTF8
+  QString nonAsciiAddress;                     // the first address that needs SMTPUTF8, if any
+  bool refusedForUtf8 = false;                 // we stopped before MAIL FROM for lack of SMTPUTF8
+  bool connected = false;                      // the TCP connection stands
+  std::optional<Clock::time_point> tlsStarted; // the server said 220 to STARTTLS
+  bool tlsTimedOut = false;                    // and the handshake outlasted the reply bound
 };
 
-int OnDebug(CURL *handle, curl_infotype type, char *data, size_t size, void *user) {
+long WholeSeconds(milliseconds bound) {
+  return static_cast<long>(std::max<long long>(1, (bound.count() + 999) / 1000));
+}
+
+long Millis(milliseconds bound) { return static_cast<long>(std::max<long long>(1, bound.count())); }
+
+// libcurl counts its connect bound up to the end of EHLO (and STARTTLS); ours
+// is the TCP connection alone. Once it stands, libcurl's is lifted to the
+// whole bound, and the greeting and every reply after it get the reply bound.
+void NoteConnected(Dialogue &dialogue, bool heardFromServer = false) {
+  if (dialogue.connected)
+    return;
+  curl_off_t connectTime = 0;
+  curl_easy_getinfo(dialogue.handle, CURLINFO_CONNECT_TIME_T, &connectTime);
+  if (connectTime <= 0 && !heardFromServer)
+    return;
+  dialogue.connected = true;
+  curl_easy_setopt(dialogue.handle, CURLOPT_CONNECTTIMEOUT_MS, Millis(dialogue.bounds->Total));
+}
+
+int OnDebug(CURL *, curl_infotype type, char *data, size_t size, void *user) {
   auto *dialogue = static_cast<Dialogue *>(user);
   const QByteArrayView bytes(data, static_cast<qsizetype>(size));
-  if (type == CURLINFO_HEADER_OUT)
-    dialogue->transcript.Sent(bytes);
-  else if (type == CURLINFO_HEADER_IN)
-    dialogue->transcript.Received(bytes);
-  const SmtpTranscript &transcript = dialogue->transcript;
-  if (transcript.CurrentStep() == Step::EndOfData && transcript.ReplyCode() / 100 == 2) {
-    // Accepted: all that is left is QUIT, and its answer changes nothing. A
-    // server that never answers it must not hold the caller for a full reply bound.
-    curl_easy_setopt(handle, CURLOPT_SERVER_RESPONSE_TIMEOUT, 1L);
+  SmtpTranscript &transcript = dialogue->transcript;
+  if (type == CURLINFO_HEADER_OUT) {
+    transcript.Sent(bytes);
+    dialogue->tlsStarted.reset();
+    if (transcript.Quitting())
+      curl_easy_setopt(dialogue->handle, CURLOPT_SERVER_RESPONSE_TIMEOUT, kQuitBoundSeconds);
+  } else if (type == CURLINFO_HEADER_IN) {
+    NoteConnected(*dialogue, true);
+    transcript.Received(bytes);
+    if (transcript.CurrentStep() == Step::StartTls && transcript.ReplyCode() == 220)
+      dialogue->tlsStarted = Clock::now();
+  }
+  return 0;
+}
+
+// Called by libcurl at least once a second while it works: lifts the connect
+// bound once connected, and bounds the TLS handshake after STARTTLS, which
+// libcurl itself bounds only by its connect bound.
+int OnProgress(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto *dialogue = static_cast<Dialogue *>(user);
+  NoteConnected(*dialogue);
+  if (dialogue->tlsStarted &&
+      Clock::now() - *dialogue->tlsStarted >= std::chrono::seconds(WholeSeconds(dialogue->bounds->Reply))) {
+    dialogue->tlsTimedOut = true;
+    return 1;
   }
   return 0;
 }
@@ -86,12 +137,6 @@ QString Duration(milliseconds bound) {
   return QStringLiteral("%1 ms").arg(bound.count());
 }
 
-long WholeSeconds(milliseconds bound) {
-  return static_cast<long>(std::max<long long>(1, (bound.count() + 999) / 1000));
-}
-
-long Millis(milliseconds bound) { return static_cast<long>(std::max<long long>(1, bound.count())); }
-
 QString ConnectDetail(CURL *easy, const char *curlWords) {
   long osError = 0;
   curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osError);
@@ -102,14 +147,38 @@ QString ConnectDetail(CURL *easy, const char *curlWords) {
   return QString::fromUtf8(curlWords);
 }
 
+// libcurl takes at most 300 KiB of replies in one transfer (7.88) and then
+// gives up with a receive error, as if the connection had failed. Far more
+// than any SMTP dialogue sends: a peer that sends without end.
+bool RepliesWithoutEnd(CURL *easy) {
+  constexpr long kMoreThanAnyDialogue = 256L * 1024;
+  long received = 0;
+  curl_easy_getinfo(easy, CURLINFO_HEADER_SIZE, &received);
+  return received > kMoreThanAnyDialogue;
+}
+
 bool WasConnected(CURL *easy) {
   curl_off_t connectTime = 0;
   curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connectTime);
   return connectTime > 0;
 }
 
+// Which of the bounds ran out: the whole submission's when its time is up
+// (libcurl ends the transfer at it, never before), else the step's own, the
+// connect bound before the TCP connection stood, the reply bound after.
+QString BoundThatFired(const Dialogue &dialogue, Step &step) {
+  const Timeouts &bounds = *dialogue.bounds;
+  if (Clock::now() - dialogue.started >= bounds.Total - milliseconds(20))
+    return QStringLiteral("the %1 allowed for the whole submission").arg(Duration(bounds.Total));
+  if (!dialogue.connected) {
+    step = Step::Connecting;
+    return Duration(bounds.Connect);
+  }
+  return Duration(std::chrono::seconds(WholeSeconds(bounds.Reply)));
+}
+
 Failure Classify(CURLcode result, CURL *easy, const Dialogue &dialogue, const Endpoint &endpoint,
-                 const Timeouts &timeouts, milliseconds elapsed, const char *curlWords) {
+                 const char *curlWords) {
   const SmtpTranscript &transcript = dialogue.transcript;
   Failure f;
   f.server = ServerName(endpoint);
@@ -129,7 +198,18 @@ Failure Classify(CURLcode result, CURL *easy, const Dialogue &dialogue, const En
     f.number = transcript.ReplyCode();
     return f;
   }
+  f.greeting = transcript.Greeting();
   const bool notSmtp = !transcript.NotSmtp().isEmpty();
+  // libcurl gave up on what the server said, though the connection stood: a
+  // complete reply it could not take at this step (354 to MAIL, 250 to DATA),
+  // or a reply that never ends.
+  const bool brokenReply = result == CURLE_SEND_ERROR || result == CURLE_RECV_ERROR ||
+                           result == CURLE_WEIRD_SERVER_REPLY || result == CURLE_GOT_NOTHING;
+  if (brokenReply && !notSmtp && (transcript.ReplyCode() != 0 || RepliesWithoutEnd(easy))) {
+    f.number = kNotSmtp;
+    f.text = f.reply;
+    return f;
+  }
   switch (result) {
   case CURLE_COULDNT_RESOLVE_HOST:
     f.number = kHostNotFound;
@@ -140,22 +220,14 @@ Failure Classify(CURLcode result, CURL *easy, const Dialogue &dialogue, const En
     f.detail = ConnectDetail(easy, curlWords);
     break;
   case CURLE_OPERATION_TIMEDOUT:
+  case CURLE_ABORTED_BY_CALLBACK:
     if (notSmtp) {
       f.number = kNotSmtp;
       f.text = transcript.NotSmtp();
       break;
     }
     f.number = kTimedOut;
-    if (f.step == Step::Connecting) {
-      f.detail = Duration(timeouts.Connect);
-      break;
-    }
-    // libcurl may end the transfer a moment before its whole-transfer bound by
-    // our clock; the reply bound, counted in whole seconds, cannot have run
-    // out before that many seconds have passed.
-    f.detail = elapsed >= timeouts.Total || elapsed < std::chrono::seconds(WholeSeconds(timeouts.Reply))
-                   ? QStringLiteral("the %1 allowed for the whole submission").arg(Duration(timeouts.Total))
-                   : Duration(timeouts.Reply);
+    f.detail = BoundThatFired(dialogue, f.step);
     break;
   case CURLE_SSL_CONNECT_ERROR:
   case CURLE_USE_SSL_FAILED:
@@ -188,11 +260,18 @@ Failure Classify(CURLcode result, CURL *easy, const Dialogue &dialogue, const En
 
 } // namespace
 
-QString ThisHostName() {
-  const QString name = QSysInfo::machineHostName();
-  static const QRegularExpression hostName(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?$"));
-  return hostName.match(name).hasMatch() ? name : QStringLiteral("localhost");
+QString ValidHostNameOrLocalhost(const QString &name) {
+  // A DNS name: labels of 1 to 63 letters, digits and hyphens, none at either
+  // end of a label, 253 octets in all.
+  static const QRegularExpression label(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"));
+  const QStringList labels = name.split(u'.');
+  const bool valid = !name.isEmpty() && name.size() <= 253 &&
+                     std::all_of(labels.begin(), labels.end(),
+                                 [](const QString &part) { return label.match(part).hasMatch(); });
+  return valid ? name : QStringLiteral("localhost");
 }
+
+QString ThisHostName() { return ValidHostNameOrLocalhost(QSysInfo::machineHostName()); }
 
 void Submit(const Endpoint &endpoint, const Envelope &envelope, const QByteArray &message,
             const Timeouts &timeouts) {
@@ -202,6 +281,7 @@ void Submit(const Endpoint &endpoint, const Envelope &envelope, const QByteArray
   // Declared before the handle: libcurl may still call back (QUIT) while it is released.
   Dialogue dialogue;
   dialogue.message = &message;
+  dialogue.bounds = &timeouts;
   std::vector<QString> addresses{envelope.from};
   addresses.insert(addresses.end(), envelope.to.begin(), envelope.to.end());
   // libcurl and GMime send a non-ASCII domain in its ASCII (IDNA) form; only a
@@ -224,6 +304,7 @@ void Submit(const Endpoint &endpoint, const Envelope &envelope, const QByteArray
   if (!easy)
     CannotStart(QStringLiteral("libcurl could not create a transfer"));
   CURL *h = easy.get();
+  dialogue.handle = h;
   curl_easy_setopt(h, CURLOPT_URL, url.constData());
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "smtp");
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
@@ -242,6 +323,9 @@ void Submit(const Endpoint &endpoint, const Envelope &envelope, const QByteArray
   curl_easy_setopt(h, CURLOPT_DEBUGDATA, &dialogue);
   curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, OnBeforeRequest);
   curl_easy_setopt(h, CURLOPT_PREREQDATA, &dialogue);
+  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, OnProgress);
+  curl_easy_setopt(h, CURLOPT_XFERINFODATA, &dialogue);
   // A local service usually has a self-signed certificate: on loopback,
   // encryption without verification is better than none; elsewhere, verify.
   curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
@@ -257,13 +341,12 @@ void Submit(const Endpoint &endpoint, const Envelope &envelope, const QByteArray
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, WholeSeconds(timeouts.Reply));
 
-  const auto started = std::chrono::steady_clock::now();
+  dialogue.started = Clock::now();
   const CURLcode result = curl_easy_perform(h);
   if (result == CURLE_OK)
     return;
-  const auto elapsed = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - started);
   const char *words = curlWords[0] ? curlWords : curl_easy_strerror(result);
-  Raise(Classify(result, h, dialogue, endpoint, timeouts, elapsed, words));
+  Raise(Classify(result, h, dialogue, endpoint, words));
 }
 
 } // namespace mail

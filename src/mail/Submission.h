@@ -30,7 +30,9 @@ struct Envelope {
 void Submit(const Endpoint &endpoint, const Envelope &envelope, const QByteArray &message,
             const Timeouts &timeouts);
 
-// This machine's name as it goes after EHLO and into the Message-ID.
+// This machine's name as it goes after EHLO and into the Message-ID: a valid
+// DNS name, else "localhost".
 QString ThisHostName();
+QString ValidHostNameOrLocalhost(const QString &name);
 
 } // namespace mail

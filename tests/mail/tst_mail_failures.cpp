@@ -106,11 +106,10 @@ private slots:
     QTest::addColumn<QStringList>("described");
     QTest::addColumn<int>("bodySize");
     QTest::newRow("silence after connect")
-        << "silent" << int(mail::kTimedOut) << QStringList{"while waiting for its greeting", "within 2 s"}
-        << 2000;
+        << "silent" << int(mail::kTimedOut) << QStringList{"sent no greeting within 2 s"} << 2000;
     QTest::newRow("garbage greeting")
         << "garbage" << int(mail::kNotSmtp)
-        << QStringList{"HELLO THIS IS NOT A MAIL SERVER", "not an SMTP reply"} << 2000;
+        << QStringList{"HELLO THIS IS NOT A MAIL SERVER", "not a proper SMTP reply"} << 2000;
     // libcurl itself keeps only part of an overlong line.
     QTest::newRow("100 kB reply line")
         << "long-reply" << 550 << QStringList{"550 5.7.1 xxxx", "MAIL FROM"} << 2000;
@@ -155,6 +154,125 @@ private slots:
     ExpectFailure(
         SendWithin(3000, peer, Fields{}, {milliseconds(2000), milliseconds(5000), milliseconds(1500)}),
         mail::kTimedOut, {"whole submission"});
+  }
+
+  // Each bound covers its own wait: connect the TCP connection, reply each
+  // answer (the greeting and a TLS handshake included), whole the submission,
+  // QUIT included (at most 1 s more). Sizes in both orders; the description
+  // names the bound that fired, and the send ends at it, not before or long after.
+  void eachBoundCoversItsOwnWait_data() {
+    QTest::addColumn<QStringList>("peer");
+    QTest::addColumn<QList<int>>("bounds"); // connect, reply, whole (ms)
+    QTest::addColumn<int>("number");        // 0: accepted
+    QTest::addColumn<QString>("described");
+    QTest::addColumn<int>("endsAtMs"); // when the bound fires (for a success: at most)
+    const QString mail = "MAIL FROM:<sender@example.com>";
+    QTest::newRow("greeting after 2 s, connect bound 1 s")
+        << QStringList{"--delay", "GREETING:2"} << QList<int>{1000, 3000, 8000} << 0 << QString() << 2000;
+    QTest::newRow("greeting after 4 s, reply bound 2 s")
+        << QStringList{"--delay", "GREETING:4"} << QList<int>{1000, 2000, 8000} << int(mail::kTimedOut)
+        << "sent no greeting within 2 s" << 2000;
+    QTest::newRow("greeting after 4 s, reply 3 s, connect 2 s")
+        << QStringList{"--delay", "GREETING:4"} << QList<int>{2000, 3000, 8000} << int(mail::kTimedOut)
+        << "sent no greeting within 3 s" << 3000;
+    QTest::newRow("no connection, connect bound 1 s")
+        << QStringList{"--scenario", "unreachable"} << QList<int>{1000, 3000, 5000} << int(mail::kTimedOut)
+        << "Could not connect to the mail server at 127.0.0.1 port %1 within 1 s" << 1000;
+    QTest::newRow("no connection, whole bound before the connect bound")
+        << QStringList{"--scenario", "unreachable"} << QList<int>{4000, 3000, 2000} << int(mail::kTimedOut)
+        << "within the 2 s allowed for the whole submission" << 2000;
+    QTest::newRow("MAIL unanswered, reply 2 s")
+        << QStringList{"--delay", "MAIL:30"} << QList<int>{1000, 2000, 8000} << int(mail::kTimedOut)
+        << "sent no reply to " + mail + " within 2 s" << 2000;
+    QTest::newRow("MAIL after 1.5 s, RCPT unanswered, whole 3 s")
+        << QStringList{"--delay", "MAIL:1.5", "--delay", "RCPT:30"} << QList<int>{5000, 2000, 3000}
+        << int(mail::kTimedOut)
+        << "sent no reply to RCPT TO:<ann@example.com> within the 3 s allowed for the whole submission"
+        << 3000;
+    QTest::newRow("STARTTLS, then no handshake")
+        << QStringList{"--scenario", "tls-silent"} << QList<int>{1000, 2000, 8000} << int(mail::kTimedOut)
+        << "did not finish the TLS negotiation after STARTTLS within 2 s" << 2000;
+    QTest::newRow("end of data unanswered")
+        << QStringList{"--delay", "EOD:30"} << QList<int>{1000, 2000, 8000} << int(mail::kTimedOut)
+        << "sent no reply to the end of the message data within 2 s" << 2000;
+    QTest::newRow("accepted, QUIT unanswered")
+        << QStringList{"--scenario", "silent-quit"} << QList<int>{1000, 3000, 8000} << 0 << QString() << 0;
+  }
+  void eachBoundCoversItsOwnWait() {
+    QFETCH(QStringList, peer);
+    QFETCH(QList<int>, bounds);
+    QFETCH(int, number);
+    QFETCH(QString, described);
+    QFETCH(int, endsAtMs);
+    SmtpTestServer server(SmtpTestServer::Program::ScriptedPeer, peer);
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    QElapsedTimer clock;
+    clock.start();
+    const auto error = mailtest::SendTo(
+        server, Fields{}, {milliseconds(bounds[0]), milliseconds(bounds[1]), milliseconds(bounds[2])});
+    const qint64 took = clock.elapsed();
+    if (number == 0) {
+      QVERIFY2(!error, qPrintable(mailtest::Describe(error)));
+      QCOMPARE(server.peerAccepted().size(), 1);
+    } else {
+      ExpectFailure(error, number, {described.contains(u"%1") ? described.arg(server.port()) : described});
+      QVERIFY2(took >= endsAtMs - 100, qPrintable(QStringLiteral("ended after %1 ms").arg(took)));
+    }
+    // The bound, a QUIT of at most 1 s, and room for a slow (valgrind) run.
+    QVERIFY2(took < endsAtMs + 1000 + 1500, qPrintable(QStringLiteral("took %1 ms").arg(took)));
+  }
+
+  // What the description blames is what happened: the server's own words,
+  // quoted with any control character shown escaped, and a hint that follows them.
+  void diagnosticsNameTheRealCause_data() {
+    QTest::addColumn<QStringList>("peer");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QStringList>("described");
+    QTest::addColumn<QStringList>("notDescribed");
+    QTest::newRow("a 1 MB reply line, past libcurl's limit")
+        << QStringList{"--scenario", "huge-reply"} << int(mail::kNotSmtp)
+        << QStringList{"reply without end", "libcurl: "} << QStringList{"closed"};
+    QTest::newRow("endless EHLO continuation")
+        << QStringList{"--scenario", "endless-ehlo"} << int(mail::kNotSmtp) << QStringList{"250-PIPELINING"}
+        << QStringList{"closed"};
+    QTest::newRow("354 to MAIL") << QStringList{"--answer", "MAIL:354 go ahead"} << int(mail::kNotSmtp)
+                                 << QStringList{"354 go ahead", "MAIL FROM:<sender@example.com>"}
+                                 << QStringList{"closed"};
+    QTest::newRow("250 to DATA") << QStringList{"--answer", "DATA:250 fine"} << int(mail::kNotSmtp)
+                                 << QStringList{"250 fine", "DATA"} << QStringList{"closed"};
+    QTest::newRow("closed after the greeting")
+        << QStringList{"--scenario", "greet-close", "--answer", "GREETING:220 mx.example ESMTP ready"}
+        << int(mail::kConnectionLost) << QStringList{"closed the connection", "220 mx.example ESMTP ready"}
+        << QStringList{};
+    QTest::newRow("controls in a reply are shown escaped")
+        << QStringList{"--answer", "MAIL:550 5.7.1 no\\rError code = 0\\x1b[31m\\x00"} << 550
+        << QStringList{"550 5.7.1 no\\rError code = 0\\x1b[31m\\x00"}
+        << QStringList{"\r", "\x1b", QString(QChar(0))};
+    QTest::newRow("size refused at MAIL FROM")
+        << QStringList{"--answer", "EHLO:250-peer\\n250 SIZE 100", "--answer",
+                       "MAIL:552 5.3.4 Message size exceeds fixed limit"}
+        << 552 << QStringList{"SIZE=", "message size limit"} << QStringList{"sender address"};
+    QTest::newRow("sender refused in reply to RCPT TO")
+        << QStringList{"--answer", "RCPT:550 5.1.0 <sender@example.com>: Sender address rejected: Domain of "
+                                   "sender address sender@example.com does not exist"}
+        << 550 << QStringList{"RCPT TO:<ann@example.com>", "about the sender"}
+        << QStringList{"recipient exists"};
+  }
+  void diagnosticsNameTheRealCause() {
+    QFETCH(QStringList, peer);
+    QFETCH(int, number);
+    QFETCH(QStringList, described);
+    QFETCH(QStringList, notDescribed);
+    SmtpTestServer server(SmtpTestServer::Program::ScriptedPeer, peer);
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    const auto error = SendWithin(6000, server, Fields{});
+    ExpectFailure(error, number, described);
+    if (!error)
+      return;
+    for (const QString &part : notDescribed)
+      QVERIFY2(!error->Description().contains(part), qPrintable(error->Description()));
+    QVERIFY2(error->Description().size() < 3000, "an unbounded description");
+    QCOMPARE(server.peerAccepted().size(), 0);
   }
 
   void nothingListening() {

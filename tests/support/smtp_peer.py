@@ -1,19 +1,35 @@
 #!/usr/bin/python3
 """A scripted raw SMTP peer on loopback for the faults a real SMTP server never makes.
 
+  --scenario normal            a well-behaved server (the default), to be shaped
+                               with --delay and --answer
   --scenario silent            accepts the connection and never says a word
   --scenario garbage           greets with a line that is not SMTP
   --scenario greet-silent      greets, then never answers anything
   --scenario helo-only         rejects EHLO with 500, takes HELO, accepts the message
   --scenario long-reply        answers MAIL FROM with one 100 kB 550 line
+  --scenario huge-reply        answers MAIL FROM with one 1 MB 550 line
   --scenario close-421         answers RCPT TO with 421 and closes the connection
   --scenario close-mid-data    says 354 to DATA, reads a little content, closes
   --scenario close-at-end      reads the whole content, closes without a reply
   --scenario reset-after-data  reads the whole content, then resets the connection
   --scenario silent-quit       accepts the message, then never answers QUIT
   --scenario bad-tls           offers STARTTLS, then sends bytes that are not TLS
+  --scenario tls-silent        offers STARTTLS, says 220 to it, then never a word
   --scenario slow-drip         sends every reply one byte at a time, spread over
                                --drip seconds, and accepts the message
+  --scenario greet-close       greets, then closes the connection at once
+  --scenario endless-ehlo      answers EHLO with "250-" lines that never end
+                               (until the client leaves, or 120 s)
+  --scenario unreachable       listens, but its queue is full: a connection is
+                               never completed (the SYN goes unanswered)
+
+  --delay STEP:SECONDS         waits that long before answering STEP: GREETING,
+                               EHLO, STARTTLS, MAIL, RCPT, DATA, EOD (the end of
+                               data) or QUIT. Repeatable.
+  --answer STEP:TEXT           answers STEP with TEXT, "\\n" between lines and
+                               Python escapes within them ("\\r", "\\x00"), e.g.
+                               "MAIL:354 go ahead". Repeatable.
 
 It prints "PORT <n>" once it listens and serves connections one after another
 until it is terminated. For each connection it appends a line to
@@ -24,24 +40,49 @@ the end of data.
 """
 
 import argparse
+import codecs
 import os
+import signal
 import socket
 import struct
 import sys
 import time
 
-SCENARIOS = ["silent", "garbage", "greet-silent", "helo-only", "long-reply", "close-421", "close-mid-data",
+SCENARIOS = ["normal", "greet-close", "endless-ehlo", "unreachable", "tls-silent", "huge-reply", "silent", "garbage", "greet-silent", "helo-only", "long-reply", "close-421", "close-mid-data",
              "close-at-end", "reset-after-data", "silent-quit", "bad-tls", "slow-drip"]
 LONG_TEXT = "5.7.1 " + "x" * 100_000
+HUGE_TEXT = "5.7.1 " + "y" * 1_000_000
+STEPS = ("GREETING", "EHLO", "STARTTLS", "MAIL", "RCPT", "DATA", "EOD", "QUIT")
+ENDLESS_BOUND_SECONDS = 120
+
+
+def step_rule(text):
+    step, value = text.split(":", 1)
+    if step not in STEPS:
+        raise argparse.ArgumentTypeError(f"unknown step {step!r}")
+    return step, value
 
 
 class Peer:
-    def __init__(self, conn, scenario, drip, directory):
+    def __init__(self, conn, args):
         self.conn = conn
-        self.scenario = scenario
-        self.drip = drip
-        self.directory = directory
+        self.scenario = args.scenario
+        self.drip = args.drip
+        self.directory = args.dir
+        self.delays = {step: float(value) for step, value in args.delay}
+        self.answers = {step: "\r\n".join(codecs.decode(line, "unicode_escape") for line in value.split("\\n"))
+                        for step, value in args.answer}
         self.buffer = b""
+
+    def answer(self, step, text):
+        """Answers STEP with TEXT, or with what --answer set for it, after its --delay."""
+        time.sleep(self.delays.get(step, 0))
+        self.say(self.answers.get(step, text))
+
+    def endless_ehlo(self):
+        deadline = time.monotonic() + ENDLESS_BOUND_SECONDS
+        while time.monotonic() < deadline:
+            self.conn.sendall(b"250-PIPELINING\r\n" * 256)
 
     def line(self):
         """The next line without its line break, or None once the client has closed."""
@@ -96,7 +137,9 @@ class Peer:
             self.say("HELLO THIS IS NOT A MAIL SERVER")
             self.wait_for_close()
             return
-        self.say("220 peer ready")
+        self.answer("GREETING", "220 peer ready")
+        if self.scenario == "greet-close":
+            return
         if self.scenario == "greet-silent":
             self.wait_for_close()
             return
@@ -108,33 +151,37 @@ class Peer:
             verb = line.split(b" ", 1)[0].upper()
             argument = line[len(verb):].strip().decode("utf-8", "replace")
             if verb == b"EHLO":
+                if self.scenario == "endless-ehlo":
+                    self.endless_ehlo()
+                    return
                 if self.scenario == "helo-only":
-                    self.say("500 5.5.1 EHLO not understood")
-                elif self.scenario == "bad-tls":
-                    self.say("250-peer\r\n250-STARTTLS\r\n250 8BITMIME")
+                    self.answer("EHLO", "500 5.5.1 EHLO not understood")
+                elif self.scenario in ("bad-tls", "tls-silent"):
+                    self.answer("EHLO", "250-peer\r\n250-STARTTLS\r\n250 8BITMIME")
                 else:
-                    self.say("250-peer\r\n250 8BITMIME")
+                    self.answer("EHLO", "250-peer\r\n250 8BITMIME")
             elif verb == b"HELO":
-                self.say("250 peer")
-            elif verb == b"STARTTLS" and self.scenario == "bad-tls":
-                self.say("220 go ahead")
-                self.conn.sendall(b"this is not a TLS handshake\r\n" * 4)
+                self.answer("EHLO", "250 peer")
+            elif verb == b"STARTTLS" and self.scenario in ("bad-tls", "tls-silent"):
+                self.answer("STARTTLS", "220 go ahead")
+                if self.scenario == "bad-tls":
+                    self.conn.sendall(b"this is not a TLS handshake\r\n" * 4)
                 self.wait_for_close()
                 return
             elif verb == b"MAIL":
-                if self.scenario == "long-reply":
-                    self.say("550 " + LONG_TEXT)
+                if self.scenario in ("long-reply", "huge-reply"):
+                    self.say("550 " + (LONG_TEXT if self.scenario == "long-reply" else HUGE_TEXT))
                     continue
                 sender, recipients = argument, []
-                self.say("250 2.1.0 ok")
+                self.answer("MAIL", "250 2.1.0 ok")
             elif verb == b"RCPT":
                 if self.scenario == "close-421":
                     self.say("421 4.3.2 Service shutting down, closing transmission channel")
                     return
                 recipients.append(argument)
-                self.say("250 2.1.5 ok")
+                self.answer("RCPT", "250 2.1.5 ok")
             elif verb == b"DATA":
-                self.say("354 go on")
+                self.answer("DATA", "354 go on")
                 size, complete = self.content()
                 if not complete or self.scenario == "close-at-end":
                     return
@@ -142,12 +189,12 @@ class Peer:
                     self.reset()
                     return
                 self.record(sender, recipients, size)
-                self.say("250 2.0.0 accepted")
+                self.answer("EOD", "250 2.0.0 accepted")
             elif verb == b"QUIT":
                 if self.scenario == "silent-quit":
                     self.wait_for_close()
                     return
-                self.say("221 2.0.0 bye")
+                self.answer("QUIT", "221 2.0.0 bye")
                 return
             elif verb == b"RSET":
                 sender, recipients = "", []
@@ -156,16 +203,39 @@ class Peer:
                 self.say("502 5.5.2 unknown command")
 
 
+def unreachable(listener):
+    """Fills the listen queue, never accepting: further connections go unanswered."""
+    fillers = []
+    for _ in range(4):
+        filler = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        filler.setblocking(False)
+        try:
+            filler.connect(listener.getsockname())
+        except BlockingIOError:
+            pass
+        fillers.append(filler)
+    return fillers
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--dir", required=True)
-    parser.add_argument("--scenario", required=True, choices=SCENARIOS)
+    parser.add_argument("--scenario", default="normal", choices=SCENARIOS)
     parser.add_argument("--drip", type=float, default=1.0, help="seconds over which slow-drip spreads a reply")
+    parser.add_argument("--delay", type=step_rule, action="append", default=[])
+    parser.add_argument("--answer", type=step_rule, action="append", default=[])
     args = parser.parse_args()
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", args.port))
+    if args.scenario == "unreachable":
+        listener.listen(0)
+        fillers = unreachable(listener)  # held open: they keep the queue full
+        print(f"PORT {listener.getsockname()[1]}", flush=True)
+        signal.pause()
+        fillers.clear()
+        return 0
     listener.listen(8)
     print(f"PORT {listener.getsockname()[1]}", flush=True)
     while True:
@@ -173,7 +243,7 @@ def main():
         with open(os.path.join(args.dir, "connections.log"), "a") as log:
             log.write("connection\n")
         try:
-            Peer(conn, args.scenario, args.drip, args.dir).dialogue()
+            Peer(conn, args).dialogue()
         except OSError:
             pass
         finally:
