@@ -77,9 +77,9 @@ QPixmap Picture(const QString &path, qreal devicePixelRatio) {
   if (devicePixelRatio > 1.0 && path.endsWith(QLatin1String(".png"))) {
     const QString large = path.chopped(4) + QLatin1String("@2x.png");
     if (QFile::exists(large))
-      return QPixmap(large);
+      return {large};
   }
-  return QPixmap(path);
+  return {path};
 }
 
 QWidget *CreateWidget(const ControlSpec &control, QWidget *parent) {
