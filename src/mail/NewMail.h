@@ -21,7 +21,9 @@ struct Timeouts {
 // mail/MailErrors.h.
 class NewMail {
 public:
-  NewMail(); // raises kCannotStart when libcurl or GMime cannot start
+  // The first NewMail of a run opens the mail module (mail/EngineLoader.cpp).
+  // Raises kCannotStart when it cannot be opened or libcurl cannot start.
+  NewMail();
   ~NewMail();
   NewMail(const NewMail &) = delete;
   NewMail &operator=(const NewMail &) = delete;
