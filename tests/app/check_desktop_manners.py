@@ -5,7 +5,13 @@ transient for the main window, centred over it and inside the screen (a
 main window stays on a small screen scaled by two, and start-up loads no image
 format plugin.
 
-Usage: check_desktop_manners.py KESTRINE_BINARY DESKTOP_ENTRY"""
+With --gtk-theme, the keyboard scenario runs under the GTK platform theme,
+which orders the question's buttons "No | Yes" and lets Enter press buttons
+itself: Enter must still press the focused button once and answer Yes. Exits
+77 (skipped) when that theme's plugin is not installed.
+
+Usage: check_desktop_manners.py KESTRINE_BINARY DESKTOP_ENTRY [--gtk-theme]"""
+import glob
 import os
 import re
 import subprocess
@@ -63,8 +69,11 @@ def check_box(session, main, box, screen):
         raise AssertionError(f"box {bw}x{bh}+{bx}+{by} not centred over the main window {mw}x{mh}+{mx}+{my}")
 
 
+THEME_ENV = {}
+
+
 def start(session, binary, extra_env=None):
-    env = dict(session.env, **(extra_env or {}))
+    env = dict(session.env, **THEME_ENV, **(extra_env or {}))
     program = subprocess.Popen([binary], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return program, session.wait_for_window(MAIN)
 
@@ -129,6 +138,19 @@ def small_screen_scaled_by_two(binary, entry):
 def main():
     binary, entry = sys.argv[1], sys.argv[2]
     failed = 0
+    if "--gtk-theme" in sys.argv[3:]:
+        if not glob.glob("/usr/lib/*/qt6/plugins/platformthemes/libqgtk3.so"):
+            print("SKIP the GTK platform theme plugin (qt6-gtk-platformtheme) is not installed")
+            sys.exit(77)
+        THEME_ENV["QT_QPA_PLATFORMTHEME"] = "gtk3"
+        with XvfbSession(1024, 768) as session:
+            try:
+                keyboard_only_question_and_error(session, binary, entry)
+                print("PASS under the GTK theme Enter presses the focused button and answers Yes")
+            except AssertionError as failure:
+                print(f"FAIL under the GTK theme: {failure}")
+                sys.exit(1)
+        return
     scenarios = [
         ("enter presses the focused button, answers Yes, boxes over the main window",
          lambda s: keyboard_only_question_and_error(s, binary, entry)),
