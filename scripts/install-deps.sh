@@ -13,7 +13,7 @@ set -euo pipefail
 run_packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libcurl4-openssl-dev libgmime-3.0-dev
+  libcurl4-openssl-dev libgmime-3.0-dev libidn2-dev
   librsvg2-bin fonts-dejavu-core qt6-wayland
 )
 # What the private mail stack needs besides apt and dpkg.

@@ -3,7 +3,13 @@
 #include "mail/GMimeHandles.h"
 #include "mail/MailErrors.h"
 
+#include <QStringEncoder>
+
+#include <idn2.h>
+
 #include <algorithm>
+#include <memory>
+#include <optional>
 
 namespace mail {
 namespace {
@@ -124,11 +130,58 @@ QString WhyNotAnAddress(const QString &address) {
   return {};
 }
 
+struct Idn2Free {
+  void operator()(char *text) const { idn2_free(text); }
+};
+
+// The address with its domain in the one ASCII form (IDNA2008, UTS #46
+// non-transitional), made here rather than left to libcurl and GMime: theirs
+// depends on the locale, and envelope and header must carry the same name.
+// An ASCII domain is kept as typed.
+QString WithAsciiDomain(const QString &field, const QString &part, const QString &address) {
+  const qsizetype at = address.lastIndexOf(u'@');
+  const QString domain = address.mid(at + 1);
+  if (IsAscii(domain))
+    return address;
+  char *ascii = nullptr;
+  const int result = idn2_to_ascii_8z(Utf8(domain).constData(), &ascii, IDN2_NONTRANSITIONAL);
+  const std::unique_ptr<char, Idn2Free> owned(ascii);
+  if (result != IDN2_OK)
+    Invalid(field, part,
+            QStringLiteral("its domain \"%1\" has no valid ASCII (IDNA) form: %2")
+                .arg(Visible(domain), QString::fromUtf8(idn2_strerror(result))));
+  return address.left(at + 1) + QString::fromLatin1(ascii);
+}
+
+// GMime decodes an encoded-word even inside a quoted string, but a quoted
+// string is literal text (RFC 2047 section 5): a name typed as one quoted
+// string is taken as typed, only its backslash escapes undone.
+std::optional<QString> QuotedName(const QString &part) {
+  const QString bare = WithoutComments(part);
+  qsizetype open = -1;
+  ForEachCharacter(bare, [&](qsizetype i, Context context) {
+    if (open < 0 && context == Context::Structural && bare[i] == u'<')
+      open = i;
+  });
+  const QString phrase = bare.left(std::max<qsizetype>(open, 0)).trimmed();
+  if (phrase.size() < 2 || !phrase.startsWith(u'"') || !phrase.endsWith(u'"'))
+    return std::nullopt;
+  bool whole = true;
+  ForEachCharacter(phrase, [&](qsizetype, Context context) { whole = whole && context == Context::Quoted; });
+  if (!whole)
+    return std::nullopt;
+  QString name;
+  const QString inner = phrase.mid(1, phrase.size() - 2);
+  for (qsizetype i = 0; i < inner.size(); ++i)
+    name += inner[i] == u'\\' && i + 1 < inner.size() ? inner[++i] : inner[i];
+  return name.trimmed();
+}
+
 Mailbox ReadMailbox(const QString &field, const QString &part) {
   gmime::EnsureStarted();
   gmime::ParserOptions options(g_mime_parser_options_new());
   g_mime_parser_options_set_address_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_STRICT);
-  const QByteArray utf8 = part.toUtf8();
+  const QByteArray utf8 = Utf8(part);
   gmime::Ptr<InternetAddressList> list(internet_address_list_parse(options.get(), utf8.constData()));
   const int count = list ? internet_address_list_length(list.get()) : 0;
   if (count == 0)
@@ -140,11 +193,16 @@ Mailbox ReadMailbox(const QString &field, const QString &part) {
     Invalid(field, part, QStringLiteral("address groups are not supported"));
   Mailbox mailbox;
   mailbox.address = QString::fromUtf8(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(found)));
-  mailbox.name = QString::fromUtf8(internet_address_get_name(found)).trimmed();
+  mailbox.name = QuotedName(part).value_or(QString::fromUtf8(internet_address_get_name(found)).trimmed());
   if (const QString why = WhyNotAnAddress(mailbox.address); !why.isEmpty())
     Invalid(field, part, why);
   if (!AddressIsWholePart(part, mailbox.address))
     Invalid(field, part, QStringLiteral("it is not an email address"));
+  mailbox.address = WithAsciiDomain(field, part, mailbox.address);
+  if (mailbox.address.toUtf8().size() > kLongestAddress)
+    Invalid(
+        field, part,
+        QStringLiteral("in its ASCII form it is longer than the %1 octets SMTP allows").arg(kLongestAddress));
   return mailbox;
 }
 
@@ -175,6 +233,12 @@ Mailbox ParseSender(const QString &text) {
   if (parts.size() > 1)
     Invalid(QStringLiteral("From"), text, QStringLiteral("the sender is one address only"));
   return ReadMailbox(QStringLiteral("From"), parts.front());
+}
+
+QByteArray Utf8(const QString &text) {
+  // Stateless: a lone surrogate, even the last character, becomes U+FFFD.
+  QStringEncoder encoder(QStringEncoder::Utf8, QStringConverter::Flag::Stateless);
+  return encoder.encode(text);
 }
 
 bool IsAscii(const QString &text) {

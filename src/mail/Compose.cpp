@@ -4,7 +4,10 @@
 #include "mail/GMimeHandles.h"
 #include "mail/MailErrors.h"
 
+#include <QByteArrayList>
 #include <QStringEncoder>
+
+#include <algorithm>
 
 #include <string_view>
 
@@ -99,9 +102,30 @@ void SetContent(GMimePart *part, const QString &body, std::string_view lineBreak
   g_mime_part_set_content(part, wrapper.get());
 }
 
+// A reader decodes every "=?charset?encoding?text?=" it meets (RFC 2047), even
+// inside a word, and GMime passes ASCII text through untouched: text typed in
+// that form would arrive as something else. Such a text goes whole as
+// encoded-words of its own UTF-8, which decode to exactly what was typed.
+QByteArray HeaderText(const QString &text) {
+  const QByteArray utf8 = Utf8(text);
+  if (!utf8.contains("=?"))
+    return utf8;
+  // 45 octets make 60 of base64: each encoded-word stays within 75 characters.
+  constexpr qsizetype kOctetsPerWord = 45;
+  QByteArrayList words;
+  for (qsizetype at = 0; at < utf8.size();) {
+    qsizetype end = std::min(at + kOctetsPerWord, utf8.size());
+    while (end < utf8.size() && end > at + 1 && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80)
+      --end; // not inside a character
+    words << "=?utf-8?b?" + utf8.mid(at, end - at).toBase64() + "?=";
+    at = end;
+  }
+  return words.join(' '); // blanks between encoded-words are not part of the text
+}
+
 void AddMailbox(InternetAddressList *list, const Mailbox &mailbox) {
   gmime::Ptr<InternetAddress> address(
-      internet_address_mailbox_new(mailbox.name.toUtf8().constData(), mailbox.address.toUtf8().constData()));
+      internet_address_mailbox_new(HeaderText(mailbox.name).constData(), Utf8(mailbox.address).constData()));
   internet_address_list_add(list, address.get());
 }
 
@@ -150,7 +174,7 @@ QByteArray Compose(const MessageFields &fields) {
   InternetAddressList *to = g_mime_message_get_addresses(message.get(), GMIME_ADDRESS_TYPE_TO);
   for (const Mailbox &mailbox : fields.to)
     AddMailbox(to, mailbox);
-  g_mime_message_set_subject(message.get(), OneLine(fields.subject).toUtf8().constData(), "utf-8");
+  g_mime_message_set_subject(message.get(), HeaderText(OneLine(fields.subject)).constData(), "utf-8");
   gmime::DateTime date(g_date_time_new_from_unix_local(fields.date.toSecsSinceEpoch()));
   g_mime_message_set_date(message.get(), date.get());
   g_mime_message_set_message_id(message.get(), fields.messageId.toUtf8().constData());

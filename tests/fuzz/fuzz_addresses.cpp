@@ -32,8 +32,13 @@ void CheckMailbox(const mail::Mailbox &mailbox, const QString &text) {
   Require(!HasLineBreakOrControl(mailbox.address), "an address holds a control character", text);
   Require(!HasLineBreakOrControl(mailbox.name), "a display name holds a control character", text);
   Require(mailbox.address.toUtf8().size() <= 254, "an address longer than an SMTP path carries", text);
-  // Whatever the reading, the envelope may only hold addresses the user typed.
-  Require(text.contains(mailbox.address, Qt::CaseSensitive), "an address that the text does not name", text);
+  // Whatever the reading, the envelope may only hold addresses the user typed:
+  // as typed, or with a non-ASCII domain in its ASCII (IDNA) form.
+  const qsizetype at = mailbox.address.lastIndexOf(u'@');
+  const bool asTyped = text.contains(mailbox.address, Qt::CaseSensitive);
+  const bool domainMadeAscii = at > 0 && text.contains(mailbox.address.left(at + 1), Qt::CaseSensitive) &&
+                               mail::IsAscii(mailbox.address.mid(at + 1));
+  Require(asTyped || domainMadeAscii, "an address that the text does not name", text);
 }
 
 qsizetype Separators(const QString &text) { return text.count(u',') + text.count(u';'); }

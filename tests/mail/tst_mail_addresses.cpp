@@ -45,7 +45,14 @@ private slots:
                                 << std::vector{Mailbox{"Zoë Ærø", "zoe@example.com"}};
     QTest::newRow("encoded-word name")
         << "=?utf-8?q?Zo=C3=AB?= <zoe@example.com>" << std::vector{Mailbox{"Zoë", "zoe@example.com"}};
-    QTest::newRow("non-ASCII address") << "jörg@exämple.de" << std::vector{Mailbox{{}, "jörg@exämple.de"}};
+    // One ASCII form of a domain, whatever the locale (tests run under C and tr_TR.UTF-8).
+    QTest::newRow("non-ASCII address")
+        << "jörg@exämple.de" << std::vector{Mailbox{{}, "jörg@xn--exmple-cua.de"}};
+    QTest::newRow("non-ASCII domain, capitals")
+        << "ann@BÜCHER.example" << std::vector{Mailbox{{}, "ann@xn--bcher-kva.example"}};
+    QTest::newRow("quoted name like an encoded-word")
+        << "\"=?utf-8?b?SGVsbG8=?=\" <ann@example.com>"
+        << std::vector{Mailbox{"=?utf-8?b?SGVsbG8=?=", "ann@example.com"}};
     QTest::newRow("address literal") << "root@[127.0.0.1]" << std::vector{Mailbox{{}, "root@[127.0.0.1]"}};
     QTest::newRow("longest SMTP allows") << QString(242, u'a') + "@example.com"
                                          << std::vector{Mailbox{{}, QString(242, u'a') + "@example.com"}};
@@ -97,6 +104,11 @@ private slots:
                                       << "ann\\x1b@example.com";
     QTest::newRow("Unicode line separator")
         << QStringLiteral("ann@example.com\u2028x") << "ann@example.com\\x2028x";
+    QTest::newRow("domain IDNA2008 refuses: a symbol")
+        << QStringLiteral("ann@i❤.ws") << QStringLiteral("domain \"i❤.ws\" has no valid ASCII (IDNA) form: ");
+    QTest::newRow("domain IDNA2008 refuses: hyphens at the ends")
+        << QStringLiteral("ann@-bücher-.example")
+        << QStringLiteral("domain \"-bücher-.example\" has no valid ASCII (IDNA) form: ");
     // 255 octets: one more than an SMTP path can carry.
     QTest::newRow("too long") << QString(243, u'a') + "@example.com" << QString(243, u'a') + "@example.com";
   }

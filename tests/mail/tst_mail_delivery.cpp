@@ -88,6 +88,68 @@ private slots:
     QCOMPARE(mailtest::Chomp(message->body), expectedBody);
   }
 
+  // What a reader shows is what was typed: text that merely looks like an
+  // encoded-word, in the subject or a quoted name, is not decoded into
+  // something else; a lone surrogate is U+FFFD wherever it stands.
+  void headerTextsArriveAsTyped_data() {
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QString>("expectedSubject");
+    QTest::addColumn<QString>("expectedTo");
+    const QString ann = "Ann <ann@example.com>";
+    const QString lookalike = "Test =?utf-8?b?SGVsbG8=?= done";
+    QTest::newRow("subject like an encoded-word") << lookalike << ann << lookalike << ann;
+    QTest::newRow("subject like a Latin-1 encoded-word")
+        << "price =?iso-8859-1?q?=A3?= 5" << ann << "price =?iso-8859-1?q?=A3?= 5" << ann;
+    QTest::newRow("encoded-word inside a word") << "a=?utf-8?q?x?=b" << ann << "a=?utf-8?q?x?=b" << ann;
+    const QString longOne =
+        QStringLiteral("Grüße =?utf-8?q?") + QString(100, u'a') + QStringLiteral("?= ✓ end");
+    QTest::newRow("long, with non-ASCII around it") << longOne << ann << longOne << ann;
+    QTest::newRow("quoted name like an encoded-word")
+        << "s"
+        << "\"=?utf-8?b?SGVsbG8=?=\" <ann@example.com>"
+        << "s"
+        << "=?utf-8?b?SGVsbG8=?= <ann@example.com>"; // the name itself, not "Hello"
+    QTest::newRow("lone surrogates") << QStringLiteral("a") + QChar(0xD800) + "b"
+                                     << QStringLiteral("Zo") + QChar(0xDC00) + " <ann@example.com>"
+                                     << QStringLiteral("a\uFFFDb")
+                                     << QStringLiteral("Zo\uFFFD <ann@example.com>");
+  }
+  void headerTextsArriveAsTyped() {
+    QFETCH(QString, subject);
+    QFETCH(QString, to);
+    QFETCH(QString, expectedSubject);
+    QFETCH(QString, expectedTo);
+    Fields fields;
+    fields.subject = subject;
+    fields.to = to;
+    const auto message = DeliverOne(fields);
+    if (!message)
+      return;
+    QCOMPARE(message->header("Subject"), expectedSubject);
+    QCOMPARE(message->header("To"), expectedTo);
+  }
+
+  // What follows EHLO and the "@" of the Message-ID must be a DNS name.
+  void hostNameIsAValidDnsNameOrLocalhost_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("used");
+    const QString label63(63, u'a');
+    for (const QString &valid :
+         {QStringLiteral("vm"), QStringLiteral("mail-1.example.com"), label63 + ".example"})
+      QTest::newRow(qPrintable("valid " + valid.left(20))) << valid << valid;
+    for (const QString &invalid :
+         {QString(), QStringLiteral("a..b"), QStringLiteral("host."), QStringLiteral("-mail.example"),
+          QStringLiteral("mail-.example"), QStringLiteral("under_score"), QStringLiteral("bücher"),
+          label63 + "a.example"})
+      QTest::newRow(qPrintable("invalid " + invalid.left(20))) << invalid << "localhost";
+  }
+  void hostNameIsAValidDnsNameOrLocalhost() {
+    QFETCH(QString, name);
+    QFETCH(QString, used);
+    QCOMPARE(mail::ValidHostNameOrLocalhost(name), used);
+  }
+
   void severalRecipients_data() {
     QTest::addColumn<QString>("to");
     QTest::addColumn<QStringList>("envelope");
