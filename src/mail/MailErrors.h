@@ -24,8 +24,9 @@ namespace mail {
 // | 1004     | The server closed the connection, with the step (and its greeting,   |
 // |          | when it closed right after it).                                       |
 // | 1005     | STARTTLS was offered but the TLS negotiation failed.                  |
-// | 1006     | Invalid address (not one, a control character, over 254 octets):     |
-// |          | the offending text is quoted. Nothing was sent.                       |
+// | 1006     | Invalid address (not one, a control character, over 254 octets, a    |
+// |          | domain without a valid ASCII form): the offending text is quoted,     |
+// |          | with why. Nothing was sent.                                           |
 // | 1007     | No recipient: the To text is empty. Nothing was sent.                 |
 // | 1008     | No sender: the From text is empty. Nothing was sent.                  |
 // | 1009     | Importance is not 0 (low), 1 (normal) or 2 (high).                    |
