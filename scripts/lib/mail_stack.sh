@@ -241,7 +241,7 @@ anvil     unix  -       -       n       -       1       anvil
 scache    unix  -       -       n       -       1       scache
 postlog   unix-dgram n  -       n       -       1       postlogd
 CF
-  postfix -c "$d/postfix/conf" check || { echo "mail stack: Postfix finds its configuration wrong"; return 1; }
+  # "postfix start" checks the configuration first and refuses a wrong one.
   mail_stack_start_postfix || return 1
 
   mkdir -p "$d/dovecot/run" "$d/dovecot/state"

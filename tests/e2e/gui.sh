@@ -1,5 +1,5 @@
 # shellcheck shell=bash
-# Sourced by run.sh: a private X display, and Kestrine driven from outside
+# Sourced by the end-to-end tests: a private X display, and Kestrine driven from outside
 # with the keyboard and mouse, as a user drives it. Every wait is bounded.
 
 kestrine_pid=""

@@ -29,6 +29,16 @@ if [ "${KESTRINE_E2E_INSIDE:-}" != 1 ]; then
   [ -x "$binary" ] || { echo "FAIL: no Kestrine binary at $binary"; exit 1; }
   mail_stack_fetch "$cache" || { echo "FAIL: the mail servers' packages could not be had"; exit 1; }
   before=$(host_state)
+  export E2E_DIR
+  E2E_DIR=$(mktemp -d /tmp/kestrine-e2e.XXXXXX)
+  chmod 755 "$E2E_DIR"
+  # shellcheck source=tests/e2e/gui.sh
+  source "$here/gui.sh"
+  trap 'stop_display; rm -rf "$E2E_DIR"' EXIT
+  # The display runs out here, as a desktop's does: an X server inside the
+  # process namespace would not see the process ids in other servers' lock
+  # files, take them for stale and steal those displays.
+  start_display || { echo "FAIL: no display"; exit 1; }
   # Every wait inside is bounded; this bounds the whole run below CTest's own
   # timeout, so that a stuck run still gets to its cleanup (CTest kills hard).
   KESTRINE_E2E_INSIDE=1 mail_stack_run 150 "$cache" bash "$0" "$binary" "$cache"
@@ -37,10 +47,9 @@ if [ "${KESTRINE_E2E_INSIDE:-}" != 1 ]; then
   exit $status
 fi
 
-# From here on: inside the namespaces, as root.
+# From here on: inside the namespaces, as root, on the display of the part
+# above.
 set -e
-export E2E_DIR=$MAIL_STACK_DIR/e2e
-mkdir -m 755 "$E2E_DIR"
 # shellcheck source=tests/e2e/gui.sh
 source "$here/gui.sh"
 
@@ -58,7 +67,6 @@ cleanup() {
   set +e
   [ $status -ne 0 ] && show_logs
   stop_kestrine
-  stop_display
   mail_stack_stop || clean=1
   if [ $clean -ne 0 ] && [ $status -eq 0 ]; then
     echo "FAIL: the run passed but left something behind"; status=1
@@ -95,7 +103,6 @@ sessions() {
 }
 
 mail_stack_start || fail "the private Postfix and Dovecot did not start"
-start_display
 start_kestrine "$binary"
 
 sender=kestrine@brimvale.example

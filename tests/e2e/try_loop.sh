@@ -42,6 +42,10 @@ fail() {
   echo "FAIL: $*"
   echo "--- what try.sh printed"
   cat "$E2E_DIR/try.out"
+  if [ -s "$E2E_DIR/xvfb.log" ]; then
+    echo "--- what Xvfb on $DISPLAY printed"
+    cat "$E2E_DIR/xvfb.log"
+  fi
   exit 1
 }
 try_running() { kill -0 "$try_pid" 2>/dev/null; }
