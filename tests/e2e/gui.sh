@@ -1,6 +1,7 @@
 # shellcheck shell=bash
-# Sourced by the end-to-end tests: a private X display, and Kestrine driven from outside
-# with the keyboard and mouse, as a user drives it. Every wait is bounded.
+# Sourced by the end-to-end tests: a private X display, and Kestrine driven
+# from outside with the keyboard and mouse, as a user drives it. Every wait is
+# bounded.
 
 kestrine_pid=""
 display_pid=""
