@@ -195,6 +195,9 @@ private slots:
     QTest::newRow("end of data unanswered")
         << QStringList{"--delay", "EOD:30"} << QList<int>{1000, 2000, 8000} << int(mail::kTimedOut)
         << "sent no reply to the end of the message data within 2 s" << 2000;
+    QTest::newRow("refused at MAIL, QUIT unanswered")
+        << QStringList{"--scenario", "silent-quit", "--answer", "MAIL:550 5.7.1 no"}
+        << QList<int>{1000, 3000, 8000} << 550 << "550 5.7.1 no" << 0;
     QTest::newRow("accepted, QUIT unanswered")
         << QStringList{"--scenario", "silent-quit"} << QList<int>{1000, 3000, 8000} << 0 << QString() << 0;
   }
