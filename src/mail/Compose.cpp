@@ -107,7 +107,7 @@ void SetContent(GMimePart *part, const QString &body, std::string_view lineBreak
 // that form would arrive as something else. Such a text goes whole as
 // encoded-words of its own UTF-8, which decode to exactly what was typed.
 QByteArray HeaderText(const QString &text) {
-  const QByteArray utf8 = Utf8(text);
+  QByteArray utf8 = Utf8(text);
   if (!utf8.contains("=?"))
     return utf8;
   // 45 octets make 60 of base64: each encoded-word stays within 75 characters.
