@@ -92,7 +92,7 @@ mail_stack_fetch() {
     # user cannot write into a cache of root's.
     if ! mail_stack_download "$cache" "${missing[@]}"; then
       # A machine that never read the package lists finds nothing.
-      if ! timeout 180 apt-get update -qq || ! mail_stack_download "$cache" "${missing[@]}"; then
+      if ! timeout 180 apt-get update -qq -o DPkg::Lock::Timeout=120 || ! mail_stack_download "$cache" "${missing[@]}"; then
         echo "mail stack: could not download ${missing[*]}"
         status=1
       fi
@@ -123,7 +123,9 @@ mail_stack_install_libraries() {
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "mail stack: installing the libraries ${missing[*]}"
-  timeout 300 env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null ||
+  # Another apt at work holds its lock for a while: wait for it, bounded.
+  timeout 300 env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=120 "${missing[@]}" >/dev/null ||
     { echo "mail stack: could not install ${missing[*]}"; return 1; }
 }
 
