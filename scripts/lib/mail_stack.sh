@@ -22,8 +22,8 @@
 # in the mount namespace only, the ports in the network namespace only, and
 # configuration, queue, mailbox and logs in MAIL_STACK_DIR. When COMMAND ends,
 # however it ends, the kernel ends every process left in its namespace.
-# Postfix delivers to one mailbox, $mail_address, and refuses every other
-# recipient at RCPT TO.
+# Postfix delivers to one mailbox, $mail_address (postmaster's mail too), and
+# refuses every other recipient at RCPT TO.
 
 mail_stack_packages=(postfix dovecot-core dovecot-pop3d)
 mail_user=tester
@@ -214,6 +214,8 @@ smtpd_relay_restrictions = reject_unauth_destination
 alias_maps =
 alias_database =
 local_recipient_maps = inline:{ $mail_user=ok }
+# Postfix always takes mail for the postmaster; it lands in the one mailbox.
+virtual_alias_maps = inline:{ postmaster=$mail_user }
 home_mailbox = Maildir/
 default_transport = error:this private mail server delivers only to $mail_address
 relay_transport = \$default_transport
