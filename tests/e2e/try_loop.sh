@@ -63,7 +63,10 @@ echo "ffff 0000  0000  0012 $(printf MIT-MAGIC-COOKIE-1 | od -An -tx1 | tr -d ' 
   xauth -q -f "$XAUTHORITY" nmerge -
 start_display "$XAUTHORITY" || fail "Xvfb did not start"
 
-bash "$root/scripts/try.sh" "$build" >"$E2E_DIR/try.out" 2>&1 &
+# As on an X desktop: the clicks below are in the window's own pixels, so no
+# scaling or other platform may come from the caller's environment.
+env -u QT_QPA_PLATFORM -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS -u QT_ENABLE_HIGHDPI_SCALING \
+  -u WAYLAND_DISPLAY bash "$root/scripts/try.sh" "$build" >"$E2E_DIR/try.out" 2>&1 &
 try_pid=$!
 address=""
 for _ in $(seq 1500); do # 300 s: a first run downloads the servers
