@@ -73,7 +73,14 @@ fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "Kestrine is a desktop program and needs a display, but neither DISPLAY nor WAYLAND_DISPLAY is set." >&2
-  echo "Run this from a desktop session (or over 'ssh -X'). To build and test without one: scripts/test.sh" >&2
+  echo "Run this from a desktop session on this machine. To build and test without one: scripts/test.sh" >&2
+  exit 1
+fi
+# Kestrine runs in a private network, which reaches a display only through
+# its socket file (:0, unix:0), not over TCP (host:10.0, as ssh -X sets).
+if [ -z "${WAYLAND_DISPLAY:-}" ] && [[ $DISPLAY =~ ^[^/:]+: ]] && [[ $DISPLAY != unix:* ]]; then
+  echo "DISPLAY=$DISPLAY is reached over the network (as with 'ssh -X'), and Kestrine runs here inside a private network that cannot reach it." >&2
+  echo "Run this from a desktop session on this machine, or use scripts/start.sh with a mail server installed." >&2
   exit 1
 fi
 
