@@ -15,6 +15,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace ui {
 
@@ -29,6 +30,10 @@ public:
     setAttribute(Qt::WA_DeleteOnClose);
   }
 
+  // Runs once, when the window is first activated: by then a window manager
+  // has framed it and said how large the frame is.
+  void OnFirstActivation(std::function<void()> action) { onFirstActivation_ = std::move(action); }
+
 protected:
   void closeEvent(QCloseEvent *event) override {
     QWidget::closeEvent(event);
@@ -36,8 +41,15 @@ protected:
       onClosed_();
   }
 
+  bool event(QEvent *event) override {
+    if (event->type() == QEvent::WindowActivate && onFirstActivation_)
+      std::exchange(onFirstActivation_, nullptr)();
+    return QWidget::event(event);
+  }
+
 private:
   std::function<void()> onClosed_;
+  std::function<void()> onFirstActivation_;
 };
 
 void LinkBuddies(std::span<const ControlSpec> controls, const std::map<std::string, QWidget *> &widgets) {
@@ -79,8 +91,11 @@ void Window::Show(const Window *neighbour) {
     Create();
     if (neighbour && neighbour->IsLoaded())
       PlaceBeside(*neighbour->Widget());
-    else
+    else {
       KeepOnScreen();
+      // Again once the frame's size is known, so that the frame fits too.
+      static_cast<FormWidget *>(form_.data())->OnFirstActivation([this] { KeepOnScreen(); });
+    }
   }
   form_->show();
   form_->raise();

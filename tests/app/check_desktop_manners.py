@@ -10,10 +10,15 @@ which orders the question's buttons "No | Yes" and lets Enter press buttons
 itself: Enter must still press the focused button once and answer Yes. Exits
 77 (skipped) when that theme's plugin is not installed.
 
-Usage: check_desktop_manners.py KESTRINE_BINARY DESKTOP_ENTRY [--gtk-theme]"""
+With --window-manager, the small scaled screen runs under a window manager
+(openbox), and the whole frame, title bar and borders, must stay inside the
+screen. Exits 77 (skipped) when openbox is not installed.
+
+Usage: check_desktop_manners.py KESTRINE_BINARY DESKTOP_ENTRY [--gtk-theme | --window-manager]"""
 import glob
 import os
 import re
+import shutil
 import subprocess
 import sys
 import time
@@ -124,20 +129,45 @@ def window_class_and_plugins(session, binary, entry):
         stop(program)
 
 
-def small_screen_scaled_by_two(binary, entry):
+def small_screen_scaled_by_two(binary, entry, window_manager=None):
     with XvfbSession(1366, 768) as session:
+        manager = None
+        if window_manager:
+            manager = subprocess.Popen([window_manager], env=session.env, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
+            time.sleep(1.0)  # let it take the screen over before the program maps its window
         program, main = start(session, binary, {"QT_SCALE_FACTOR": "2"})
         try:
+            time.sleep(1.0)  # a window framed by a manager settles after its first activation
             x, y, w, h = geometry(session, main)
-            if x < 0 or y < 0 or x + w > 1366 or y + h > 768:
-                raise AssertionError(f"main window {w}x{h}+{x}+{y} leaves the 1366x768 screen")
+            left, right, top, bottom = 0, 0, 0, 0
+            if manager:
+                extents = xprop(session, main, "_NET_FRAME_EXTENTS").split("=")[-1]
+                left, right, top, bottom = (int(v) for v in extents.split(","))
+            if x - left < 0 or y - top < 0 or x + w + right > 1366 or y + h + bottom > 768:
+                raise AssertionError(f"main window {w}x{h}+{x}+{y} with frame {left},{right},{top},{bottom} "
+                                     "leaves the 1366x768 screen")
         finally:
             stop(program)
+            if manager:
+                manager.terminate()
+                manager.wait(timeout=10)
 
 
 def main():
     binary, entry = sys.argv[1], sys.argv[2]
     failed = 0
+    if "--window-manager" in sys.argv[3:]:
+        if not shutil.which("openbox"):
+            print("SKIP no window manager (openbox) is installed")
+            sys.exit(77)
+        try:
+            small_screen_scaled_by_two(binary, entry, "openbox")
+            print("PASS small screen scaled by two, the frame inside too")
+        except AssertionError as failure:
+            print(f"FAIL small screen scaled by two under a window manager: {failure}")
+            sys.exit(1)
+        return
     if "--gtk-theme" in sys.argv[3:]:
         if not glob.glob("/usr/lib/*/qt6/plugins/platformthemes/libqgtk3.so"):
             print("SKIP the GTK platform theme plugin (qt6-gtk-platformtheme) is not installed")
