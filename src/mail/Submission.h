@@ -26,7 +26,10 @@ struct Envelope {
 // RCPT TO per recipient, DATA. Returns once the server accepted the end of
 // data; otherwise raises ErrorRecord as mail/MailErrors.h describes. An address
 // with a non-ASCII local part goes with SMTPUTF8 when the server offers it, else
-// nothing is sent; a non-ASCII domain goes in its IDNA form.
+// nothing is sent; domains are expected in their ASCII form, as the address
+// readers give them. timeouts.Connect bounds the TCP connection alone,
+// timeouts.Reply (in whole seconds, rounded up) each reply from the greeting
+// on and the TLS handshake, timeouts.Total everything; QUIT gets at most 1 s.
 void Submit(const Endpoint &endpoint, const Envelope &envelope, const QByteArray &message,
             const Timeouts &timeouts);
 
