@@ -26,6 +26,7 @@ test_packages=(
   "${try_packages[@]}"
   binutils python3-aiosmtpd openssl valgrind
   xvfb xauth xdotool xclip imagemagick x11-utils weston
+  openbox qt6-gtk-platformtheme dbus-daemon at-spi2-core python3-dbus
   procps curl
   desktop-file-utils appstream dpkg-dev file
   clang libclang-rt-14-dev
