@@ -88,6 +88,8 @@ void ListBox::SetText(const QString &text) {
 
 QString Label::Caption() const { return ToCrLf(static_cast<QLabel &>(Bound()).text()); }
 
+void PictureBox::SetDescription(const QString &description) { Bound().setAccessibleName(description); }
+
 void Label::SetCaption(const QString &caption) {
   static_cast<QLabel &>(Bound()).setText(ToQtLineBreaks(caption));
 }

@@ -75,6 +75,8 @@ private:
 class PictureBox : public Control {
 public:
   using Control::Control;
+  // What a screen reader says of the picture.
+  void SetDescription(const QString &description);
 };
 
 } // namespace ui

@@ -38,5 +38,5 @@ void frmAbout::Load() {
   info += QStringLiteral("Use it at your own risk.") + crlf;
   info += crlf;
   lblInfo.SetCaption(info);
-  Picture1.Widget()->setAccessibleName(QStringLiteral("Kestrine logo"));
+  Picture1.SetDescription(QStringLiteral("Kestrine logo"));
 }
