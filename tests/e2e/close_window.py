@@ -3,42 +3,19 @@ it the WM_DELETE_WINDOW client message. Xvfb runs no window manager, and
 xdotool of Debian 12 can only destroy a window or kill its client.
 
 usage: close_window.py WINDOW_ID"""
-import ctypes
-import ctypes.util
+import os
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "windows", "about"))
+from x11_session import load_x11, send_close_request  # noqa: E402
 
-class ClientMessage(ctypes.Structure):
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
-                ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
-
-
-class Event(ctypes.Union):
-    _fields_ = [("client", ClientMessage), ("pad", ctypes.c_long * 24)]
-
-
-CLIENT_MESSAGE = 33
-x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
-x11.XOpenDisplay.restype = ctypes.c_void_p
-x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-x11.XInternAtom.restype = ctypes.c_ulong
-x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.POINTER(Event)]
-x11.XFlush.argtypes = [ctypes.c_void_p]
-x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-
+x11 = load_x11()
 display = x11.XOpenDisplay(None)
 if not display:
     sys.exit("cannot open the display")
-window = int(sys.argv[1], 0)
-event = Event()
-event.client.type = CLIENT_MESSAGE
-event.client.window = window
-event.client.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
-event.client.format = 32
-event.client.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
-if not x11.XSendEvent(display, window, 0, 0, ctypes.byref(event)):
+try:
+    send_close_request(x11, display, int(sys.argv[1], 0))
+except RuntimeError:
     sys.exit("the close request could not be sent")
-x11.XFlush(display)
-x11.XCloseDisplay(display)
+finally:
+    x11.XCloseDisplay(display)

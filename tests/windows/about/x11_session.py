@@ -22,6 +22,33 @@ _CLIENT_MESSAGE = 33
 _NO_EVENT_MASK = 0
 
 
+def load_x11():
+    """Xlib, with the signatures of the few calls made here."""
+    x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.POINTER(_Event)]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    return x11
+
+
+def send_close_request(x11, display, window):
+    """Sends `window` WM_DELETE_WINDOW, as a window manager's close button does."""
+    event = _Event()
+    event.client.type = _CLIENT_MESSAGE
+    event.client.window = int(window)
+    event.client.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
+    event.client.format = 32
+    event.client.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+    event.client.data[1] = 0  # CurrentTime
+    if not x11.XSendEvent(display, int(window), 0, _NO_EVENT_MASK, ctypes.byref(event)):
+        raise RuntimeError("XSendEvent failed")
+    x11.XFlush(display)
+
+
 class XvfbSession:
     def __init__(self, width=1280, height=1024):
         self._size = f"{width}x{height}x24"
@@ -43,15 +70,7 @@ class XvfbSession:
             raise RuntimeError("Xvfb did not start")
         name = f":{number}"
         self.env = dict(os.environ, DISPLAY=name, QT_QPA_PLATFORM="xcb")
-        self._x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
-        self._x11.XOpenDisplay.restype = ctypes.c_void_p
-        self._x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        self._x11.XInternAtom.restype = ctypes.c_ulong
-        self._x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-        self._x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
-                                         ctypes.POINTER(_Event)]
-        self._x11.XFlush.argtypes = [ctypes.c_void_p]
-        self._x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self._x11 = load_x11()
         self._display = self._x11.XOpenDisplay(name.encode())
         if not self._display:
             raise RuntimeError(f"cannot open display {name}")
@@ -100,13 +119,4 @@ class XvfbSession:
 
     def request_close(self, window):
         """What a window manager sends when the user closes a window through its frame."""
-        event = _Event()
-        event.client.type = _CLIENT_MESSAGE
-        event.client.window = int(window)
-        event.client.message_type = self._x11.XInternAtom(self._display, b"WM_PROTOCOLS", 0)
-        event.client.format = 32
-        event.client.data[0] = self._x11.XInternAtom(self._display, b"WM_DELETE_WINDOW", 0)
-        event.client.data[1] = 0  # CurrentTime
-        if not self._x11.XSendEvent(self._display, int(window), 0, _NO_EVENT_MASK, ctypes.byref(event)):
-            raise RuntimeError("XSendEvent failed")
-        self._x11.XFlush(self._display)
+        send_close_request(self._x11, self._display, window)
