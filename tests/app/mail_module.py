@@ -53,8 +53,9 @@ def private_network():
 
 def linked_mail_libraries(program):
     """The mail libraries the program file itself names as needed (readelf -d)."""
+    # readelf speaks the user's language; its field names are matched in English.
     dynamic = subprocess.run(["readelf", "-d", program], capture_output=True, text=True, check=True,
-                             timeout=30).stdout
+                             timeout=30, env=dict(os.environ, LC_ALL="C")).stdout
     needed = re.findall(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]", dynamic)
     return [name for name in needed if name.startswith(("libcurl", "libgmime"))]
 
