@@ -7,9 +7,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <mutex>
@@ -31,6 +34,28 @@ QStringList ModuleCandidates() {
           folder + u'/' + name};
 }
 
+// Why the file at `path` may have been put there by someone else, or empty. A
+// module runs as whoever runs the program (root too), so the file and every
+// folder above it must belong to root, to this user or to the program file's
+// own owner (who could replace the program just as well), and none may be
+// writable by every user unless it is a sticky folder such as /tmp. A copy of
+// the program under /tmp would otherwise load /tmp/lib/kestrine/... from
+// whoever created it.
+QString WhyNotTrusted(const QString &path, uid_t programOwner) {
+  for (QString at = QDir::cleanPath(path);; at = QFileInfo(at).path()) {
+    struct stat status {};
+    if (lstat(QFile::encodeName(at).constData(), &status) == 0) {
+      if (status.st_uid != 0 && status.st_uid != geteuid() && status.st_uid != programOwner)
+        return QStringLiteral("not used: %1 belongs to another user (uid %2)").arg(at).arg(status.st_uid);
+      const bool everyoneWrites = !S_ISLNK(status.st_mode) && (status.st_mode & S_IWOTH) != 0;
+      if (everyoneWrites && !(S_ISDIR(status.st_mode) && (status.st_mode & S_ISVTX) != 0))
+        return QStringLiteral("not used: every user may write to %1").arg(at);
+    }
+    if (at == QStringLiteral("/") || !at.startsWith(u'/'))
+      return {};
+  }
+}
+
 // What dlerror says, without the path it starts with: the path is said once.
 QString LoaderWords(const QString &path) {
   const char *said = dlerror();
@@ -44,7 +69,13 @@ QString LoaderWords(const QString &path) {
 
 const KestrineMailEngine *OpenEngineModule(const QStringList &candidates, QString &why) {
   QStringList tried;
+  struct stat program {};
+  const uid_t programOwner = stat("/proc/self/exe", &program) == 0 ? program.st_uid : 0;
   for (const QString &path : candidates) {
+    if (const QString unsafe = WhyNotTrusted(path, programOwner); !unsafe.isEmpty()) {
+      tried << path + QStringLiteral(" (") + unsafe + u')';
+      continue;
+    }
     // Never closed: libcurl and GMime stay started for the rest of the run.
     void *module = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
     if (!module) {

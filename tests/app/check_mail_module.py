@@ -73,14 +73,17 @@ def main():
         return 1 if failures else 77
     folder = os.path.dirname(program)
     renamed = os.path.join(folder, "Kestrine module check copy")
+    # The moved copy goes into a bin folder of a private folder, so that the
+    # ../lib/kestrine it looks in is private too, not /tmp/lib/kestrine.
     elsewhere = tempfile.mkdtemp(prefix="kestrine-moved.")
+    moved = os.path.join(elsewhere, "bin", "Kestrine")
     try:
         shutil.copy2(program, renamed)
-        shutil.copy2(program, os.path.join(elsewhere, "Kestrine"))
+        os.mkdir(os.path.dirname(moved))
+        shutil.copy2(program, moved)
         with MailServer() as server:
             renamed_copy_loads_on_press(renamed, server)
-            moved_copy_reports_1012(os.path.join(elsewhere, "Kestrine"), server,
-                                    os.path.normpath(os.path.join(elsewhere, "..", "lib", "kestrine")),
+            moved_copy_reports_1012(moved, server, os.path.join(elsewhere, "lib", "kestrine"),
                                     os.path.join(folder, "..", "lib", "kestrine", "kestrine-mail.so"))
     finally:
         if os.path.exists(renamed):

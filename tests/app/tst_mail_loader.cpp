@@ -38,6 +38,14 @@ private Q_SLOTS:
     QVERIFY(QDir(scratch_.path()).mkdir(QStringLiteral("Prüfung")));
     QVERIFY(QFile::copy(QStringLiteral(KESTRINE_TEST_MODULE),
                         Scratch(QStringLiteral("Prüfung/kestrine-mail.so"))));
+    // A folder every user may write to, without the sticky bit: anyone could
+    // have put the module there.
+    QVERIFY(QDir(scratch_.path()).mkdir(QStringLiteral("open")));
+    QVERIFY(
+        QFile::copy(QStringLiteral(KESTRINE_TEST_MODULE), Scratch(QStringLiteral("open/kestrine-mail.so"))));
+    QVERIFY(QFile::setPermissions(Scratch(QStringLiteral("open")), QFile::ReadOwner | QFile::WriteOwner |
+                                                                       QFile::ExeOwner | QFile::ReadOther |
+                                                                       QFile::WriteOther | QFile::ExeOther));
   }
 
   void opens_data() {
@@ -66,6 +74,11 @@ private Q_SLOTS:
         << QStringList{missing, text} << false
         << QStringList{QStringLiteral("tried ") + missing + QStringLiteral(" ("),
                        QStringLiteral("); ") + text};
+    QTest::newRow("a module others could have planted")
+        << QStringList{Scratch(QStringLiteral("open/kestrine-mail.so")), missing} << false
+        << QStringList{QStringLiteral("open/kestrine-mail.so (not used: every user may write to ") +
+                           Scratch(QStringLiteral("open")) + u')',
+                       missing};
     QTest::newRow("the first usable one wins")
         << QStringList{missing, module, otherVersion} << true << QStringList{};
     QTest::newRow("a folder name that is not ASCII")
