@@ -28,7 +28,7 @@ QStringList ModuleCandidates() {
   const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", failed);
   if (failed)
     return {};
-  const QString folder = QString::fromStdString(program.parent_path().string());
+  const QString folder = QFile::decodeName(program.parent_path().c_str());
   const QString name = QStringLiteral(KESTRINE_MAIL_MODULE_NAME);
   return {QDir::cleanPath(folder + QStringLiteral("/../" KESTRINE_MAIL_MODULE_DIR "/") + name),
           folder + u'/' + name};
