@@ -67,8 +67,10 @@ QAccessibleInterface *CreateReadable(const QString &className, QObject *object) 
 
 } // namespace
 
+void MarkReadable(QLabel *label) { label->setProperty(kReadable, true); }
+
 void MakeReadable(QLabel *label) {
-  label->setProperty(kReadable, true);
+  MarkReadable(label);
   // Setting a label's text already made and kept its plain interface.
   if (QAccessibleInterface *made = QAccessible::queryAccessibleInterface(label))
     QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));

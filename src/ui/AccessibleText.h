@@ -9,6 +9,10 @@ namespace ui {
 // also offer their text through the accessible text interface.
 void MakeReadable(QLabel *label);
 
+// The same for a label whose text is not set yet: its first interface is then
+// the readable one, with nothing made twice.
+void MarkReadable(QLabel *label);
+
 // Registers the accessible interface of the marked labels; once per program.
 void InstallReadableLabels();
 

@@ -106,12 +106,12 @@ QWidget *CreateWidget(const ControlSpec &control, QWidget *parent) {
   }
   case Kind::Label: {
     auto *label = new QLabel(parent);
+    MarkReadable(label);
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setText(ToQtLineBreaks(caption));
     label->setFocusPolicy(Qt::NoFocus);
-    MakeReadable(label);
     return label;
   }
   case Kind::PushButton: {
