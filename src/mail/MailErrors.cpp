@@ -59,6 +59,20 @@ QString WhileDoing(const Failure &f) {
   }
 }
 
+// For a connection lost once the step had its reply in full.
+QString AfterAnswer(const Failure &f) {
+  switch (f.step) {
+  case Step::Connecting:
+  case Step::Greeting:
+    return QStringLiteral("after its greeting, before the next command reached it");
+  case Step::MessageContent:
+  case Step::EndOfData:
+    return QStringLiteral("after it answered the end of the message data");
+  default:
+    return QStringLiteral("after it answered %1, before the next command reached it").arg(f.command);
+  }
+}
+
 // What did not happen within the bound in f.detail.
 QString NothingWithin(const Failure &f) {
   switch (f.step) {
@@ -100,13 +114,41 @@ QString InReplyTo(const Failure &f) {
   }
 }
 
+// The reply without the addresses it quotes in <...>: a recipient may well be
+// called <sender@...>.
+QString WithoutQuotedAddresses(QString reply) {
+  for (qsizetype open = reply.indexOf(u'<'); open >= 0; open = reply.indexOf(u'<', open)) {
+    const qsizetype close = reply.indexOf(u'>', open);
+    if (close < 0)
+      break;
+    reply.remove(open, close - open + 1);
+  }
+  return reply;
+}
+
+// A reply line ("550 5.1.8 ...", "550-5.1.7 ...") whose enhanced status code
+// is about the sender: X.1.7 its address, X.1.8 its system (its domain).
+bool SenderStatusCode(QStringView line) {
+  if (line.size() < 9 || (line[3] != u' ' && line[3] != u'-'))
+    return false;
+  const QStringView code = line.mid(4, 5);
+  return QStringView(u"245").contains(code[0]) && (code.mid(1) == u".1.7" || code.mid(1) == u".1.8") &&
+         (line.size() == 9 || !line[9].isDigit());
+}
+
 // A refusal in reply to RCPT TO can still be about the sender (sender
-// verification, an unknown sender domain): the server's words tell.
+// verification, an unknown sender domain): the server's words tell, or its
+// enhanced status code.
 bool AboutTheSender(const QString &reply) {
-  static const QStringList words{QStringLiteral("sender"), QStringLiteral("mail from"),
-                                 QStringLiteral("return path"), QStringLiteral("return-path")};
-  return std::any_of(words.begin(), words.end(),
-                     [&](const QString &word) { return reply.contains(word, Qt::CaseInsensitive); });
+  static const QStringList phrases{QStringLiteral("sender address"), QStringLiteral("domain of sender"),
+                                   QStringLiteral("sender verif"),   QStringLiteral("sender domain"),
+                                   QStringLiteral("return path"),    QStringLiteral("return-path")};
+  const QString words = WithoutQuotedAddresses(reply);
+  const QStringList lines = words.split(u'\n');
+  return std::any_of(lines.begin(), lines.end(),
+                     [](const QString &line) { return SenderStatusCode(line); }) ||
+         std::any_of(phrases.begin(), phrases.end(),
+                     [&](const QString &phrase) { return words.contains(phrase, Qt::CaseInsensitive); });
 }
 
 // RFC 1870: 552 to a MAIL FROM that announced SIZE= is the message size.
@@ -185,7 +227,7 @@ QString Describe(const Failure &f) {
         .arg(NothingWithin(f), LastSaid(f));
   case kConnectionLost:
     return QStringLiteral("The mail server at %1 closed the connection %2.%3%4 Check the server's log.")
-        .arg(f.server, WhileDoing(f), LastSaid(f), Greeted(f));
+        .arg(f.server, f.answered ? AfterAnswer(f) : WhileDoing(f), LastSaid(f), Greeted(f));
   case kTlsFailure:
     return QStringLiteral("The mail server at %1 offered STARTTLS, but the TLS negotiation failed: %2. "
                           "Check the server's TLS certificate and key settings.")

@@ -22,7 +22,8 @@ namespace mail {
 // |          | bound (the TCP connection alone), the reply bound (each reply, the    |
 // |          | greeting and the TLS handshake included) or the whole submission's.   |
 // | 1004     | The server closed the connection, with the step (and its greeting,   |
-// |          | when it closed right after it).                                       |
+// |          | when it closed right after it); when it had answered the step in     |
+// |          | full, that step and its reply.                                        |
 // | 1005     | STARTTLS was offered but the TLS negotiation failed.                  |
 // | 1006     | Invalid address (not one, a control character, over 254 octets, a    |
 // |          | domain without a valid ASCII form): the offending text is quoted,     |
@@ -69,6 +70,7 @@ struct Failure {
   QString text;     // the offending text: an address, a host name, an importance value
   QString detail;   // why: the system's or libcurl's words, the reason an address is invalid, a time bound
   QString greeting; // the server's greeting, when one came
+  bool answered = false; // the step had its reply in full: the failure came after it
 };
 
 // Shows control characters as \r, \n, \xNN, so that a quoted text (an

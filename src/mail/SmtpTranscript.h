@@ -14,7 +14,6 @@ namespace mail {
 // we had sent and what the server answered, in full.
 class SmtpTranscript {
 public:
-  void Connected();                       // the TCP connection stands: the greeting is next
   void Sent(QByteArrayView commandLines); // libcurl's CURLINFO_HEADER_OUT
   void Received(QByteArrayView bytes);    // libcurl's CURLINFO_HEADER_IN, any split into pieces
   void ContentFinished();                 // the whole message has been handed over
@@ -29,6 +28,7 @@ public:
   QString Greeting() const { return greeting_.join(u'\n'); } // the server's greeting, as received
 
 private:
+  void Connected(); // the server has spoken: the greeting is under way
   void Begin(Step step, const QString &command);
   void ReplyLine(const QByteArray &line);
 

@@ -39,7 +39,6 @@ struct Dialogue {
   bool refusedForUtf8 = false;                 // we stopped before MAIL FROM for lack of SMTPUTF8
   bool connected = false;                      // the TCP connection stands
   std::optional<Clock::time_point> tlsStarted; // the server said 220 to STARTTLS
-  bool tlsTimedOut = false;                    // and the handshake outlasted the reply bound
 };
 
 long WholeSeconds(milliseconds bound) {
@@ -51,6 +50,11 @@ long Millis(milliseconds bound) { return static_cast<long>(std::max<long long>(1
 // libcurl counts its connect bound up to the end of EHLO (and STARTTLS); ours
 // is the TCP connection alone. Once it stands, libcurl's is lifted to the
 // whole bound, and the greeting and every reply after it get the reply bound.
+// This and OnDebug change CURLOPT_CONNECTTIMEOUT_MS and
+// CURLOPT_SERVER_RESPONSE_TIMEOUT while the transfer runs. libcurl 7.88 reads
+// both afresh at every wait, but does not document that it does: the bounds
+// rely on it, and FailuresTest::eachBoundCoversItsOwnWait (mail_failures)
+// checks it, so run it on a libcurl upgrade.
 void NoteConnected(Dialogue &dialogue, bool heardFromServer = false) {
   if (dialogue.connected)
     return;
@@ -87,10 +91,8 @@ int OnProgress(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   auto *dialogue = static_cast<Dialogue *>(user);
   NoteConnected(*dialogue);
   if (dialogue->tlsStarted &&
-      Clock::now() - *dialogue->tlsStarted >= std::chrono::seconds(WholeSeconds(dialogue->bounds->Reply))) {
-    dialogue->tlsTimedOut = true;
+      Clock::now() - *dialogue->tlsStarted >= std::chrono::seconds(WholeSeconds(dialogue->bounds->Reply)))
     return 1;
-  }
   return 0;
 }
 
@@ -157,6 +159,36 @@ bool RepliesWithoutEnd(CURL *easy) {
   return received > kMoreThanAnyDialogue;
 }
 
+// The connection was reset or already closed when libcurl last wrote to it or
+// read from it (its QUIT after a failure included): the server went away,
+// whatever it had said before. Which of the two it was, the last error no
+// longer tells.
+bool ConnectionGone(CURL *easy) {
+  long osError = 0;
+  curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osError);
+  return osError == ECONNRESET || osError == EPIPE;
+}
+
+// Whether `code` is a reply libcurl goes on from at `step`. A command that
+// fails to go out leaves the transcript at the step before it, with that
+// step's good reply: that reply is not what broke the dialogue.
+bool FitsStep(Step step, int code) {
+  switch (step) {
+  case Step::Greeting:
+  case Step::StartTls:
+    return code == 220;
+  case Step::Data:
+    return code == 354;
+  case Step::Ehlo:
+  case Step::MailFrom:
+  case Step::RcptTo:
+  case Step::EndOfData:
+    return code / 100 == 2;
+  default:
+    return false;
+  }
+}
+
 bool WasConnected(CURL *easy) {
   curl_off_t connectTime = 0;
   curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connectTime);
@@ -202,10 +234,13 @@ Failure Classify(CURLcode result, CURL *easy, const Dialogue &dialogue, const En
   const bool notSmtp = !transcript.NotSmtp().isEmpty();
   // libcurl gave up on what the server said, though the connection stood: a
   // complete reply it could not take at this step (354 to MAIL, 250 to DATA),
-  // or a reply that never ends.
+  // or a reply that never ends. A reply that fits its step, or a connection
+  // that went away, is no fault of the reply: that is a lost connection.
   const bool brokenReply = result == CURLE_SEND_ERROR || result == CURLE_RECV_ERROR ||
                            result == CURLE_WEIRD_SERVER_REPLY || result == CURLE_GOT_NOTHING;
-  if (brokenReply && !notSmtp && (transcript.ReplyCode() != 0 || RepliesWithoutEnd(easy))) {
+  const int code = transcript.ReplyCode();
+  const bool outOfSequence = code != 0 && !FitsStep(f.step, code) && !ConnectionGone(easy);
+  if (brokenReply && !notSmtp && (outOfSequence || RepliesWithoutEnd(easy))) {
     f.number = kNotSmtp;
     f.text = f.reply;
     return f;
@@ -248,6 +283,9 @@ Failure Classify(CURLcode result, CURL *easy, const Dialogue &dialogue, const En
   case CURLE_PARTIAL_FILE:
     f.number = notSmtp ? kNotSmtp : kConnectionLost;
     f.text = transcript.NotSmtp();
+    // The step had its good reply: the server went away before the next
+    // command, which libcurl could not send, reached it.
+    f.answered = FitsStep(f.step, code);
     break;
   default:
     f.number = kSubmissionFailed;

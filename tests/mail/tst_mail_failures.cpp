@@ -248,8 +248,8 @@ private slots:
         << int(mail::kConnectionLost) << QStringList{"closed the connection", "220 mx.example ESMTP ready"}
         << QStringList{};
     QTest::newRow("controls in a reply are shown escaped")
-        << QStringList{"--answer", "MAIL:550 5.7.1 no\\rError code = 0\\x1b[31m\\x00"} << 550
-        << QStringList{"550 5.7.1 no\\rError code = 0\\x1b[31m\\x00"}
+        << QStringList{"--answer", R"(MAIL:550 5.7.1 no\rError code = 0\x1b[31m\x00)"} << 550
+        << QStringList{R"(550 5.7.1 no\rError code = 0\x1b[31m\x00)"}
         << QStringList{"\r", "\x1b", QString(QChar(0))};
     QTest::newRow("size refused at MAIL FROM")
         << QStringList{"--answer", "EHLO:250-peer\\n250 SIZE 100", "--answer",
@@ -260,6 +260,19 @@ private slots:
                                    "sender address sender@example.com does not exist"}
         << 550 << QStringList{"RCPT TO:<ann@example.com>", "about the sender"}
         << QStringList{"recipient exists"};
+    QTest::newRow("sender refused by its enhanced code alone")
+        << QStringList{"--answer", "RCPT:553 5.1.8 Bad sender's system address"} << 553
+        << QStringList{"about the sender"} << QStringList{"recipient exists"};
+    QTest::newRow("recipient refused, \"sender\" only in the quoted address")
+        << QStringList{"--answer",
+                       "RCPT:550 5.1.1 <sender@example.net>: Recipient address rejected: User unknown"}
+        << 550 << QStringList{"recipient exists"} << QStringList{"about the sender"};
+    // MAIL FROM was answered in full; the reset meets RCPT TO going out, or
+    // (now and then) its reply: that is no fault of the 250.
+    QTest::newRow("reset after a good reply to MAIL FROM")
+        << QStringList{"--scenario", "reset-after-mail"} << int(mail::kConnectionLost)
+        << QStringList{"closed the connection"}
+        << QStringList{"not a proper SMTP reply", "waiting for the reply to MAIL FROM"};
   }
   void diagnosticsNameTheRealCause() {
     QFETCH(QStringList, peer);

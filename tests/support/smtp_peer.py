@@ -13,6 +13,8 @@
   --scenario close-mid-data    says 354 to DATA, reads a little content, closes
   --scenario close-at-end      reads the whole content, closes without a reply
   --scenario reset-after-data  reads the whole content, then resets the connection
+  --scenario reset-after-mail  answers MAIL FROM with 250, then resets the
+                               connection before RCPT TO can be sent
   --scenario silent-quit       accepts the message, then never answers QUIT
   --scenario bad-tls           offers STARTTLS, then sends bytes that are not TLS
   --scenario tls-silent        offers STARTTLS, says 220 to it, then never a word
@@ -49,7 +51,7 @@ import sys
 import time
 
 SCENARIOS = ["normal", "greet-close", "endless-ehlo", "unreachable", "tls-silent", "huge-reply", "silent", "garbage", "greet-silent", "helo-only", "long-reply", "close-421", "close-mid-data",
-             "close-at-end", "reset-after-data", "silent-quit", "bad-tls", "slow-drip"]
+             "close-at-end", "reset-after-data", "reset-after-mail", "silent-quit", "bad-tls", "slow-drip"]
 LONG_TEXT = "5.7.1 " + "x" * 100_000
 HUGE_TEXT = "5.7.1 " + "y" * 1_000_000
 STEPS = ("GREETING", "EHLO", "STARTTLS", "MAIL", "RCPT", "DATA", "EOD", "QUIT")
@@ -112,6 +114,15 @@ class Peer:
         # SO_LINGER with a zero timeout makes close() send RST instead of FIN.
         self.conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
 
+    def reset_after(self, text):
+        """Says TEXT and resets the connection right behind it: the reset is armed
+        first, so that it follows TEXT by microseconds. Mostly the client, woken
+        by TEXT, then fails to send its next command; sometimes the command
+        goes out just before the reset and is never answered."""
+        self.reset()
+        self.conn.sendall(text.encode() + b"\r\n")
+        self.conn.close()
+
     def record(self, sender, recipients, size):
         with open(os.path.join(self.directory, "accepted.log"), "a") as log:
             log.write(" ".join([sender] + recipients + [str(size)]) + "\n")
@@ -173,6 +184,9 @@ class Peer:
                     self.say("550 " + (LONG_TEXT if self.scenario == "long-reply" else HUGE_TEXT))
                     continue
                 sender, recipients = argument, []
+                if self.scenario == "reset-after-mail":
+                    self.reset_after("250 2.1.0 ok")
+                    return
                 self.answer("MAIL", "250 2.1.0 ok")
             elif verb == b"RCPT":
                 if self.scenario == "close-421":
