@@ -104,7 +104,7 @@ if [ "${KESTRINE_TRY_STAGE:-}" != root ]; then
       KESTRINE_TRY_UID="$(id -u)" KESTRINE_TRY_GID="$(id -g)" KESTRINE_TRY_USER="$(id -un)" KESTRINE_TRY_HOME="$HOME" \
       DISPLAY="${DISPLAY:-}" XAUTHORITY="${XAUTHORITY:-$HOME/.Xauthority}" \
       WAYLAND_DISPLAY="${WAYLAND_DISPLAY:-}" XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-}" \
-      bash "$0" "$build"
+      bash "$here/scripts/try.sh" "$build"
   fi
   set -- "$build"
 fi
@@ -119,13 +119,18 @@ if ! reason=$(mail_stack_check); then
   say "cannot start the private mail servers: $reason"
   exit 1
 fi
-cache=$build/mail-stack-cache
+# Root unpacks the servers from the cache and starts them, so it must sit where
+# only root can change it: in the build tree when that is root's alone, as
+# when the tests run as root, else (a user's build tree, through sudo) in
+# /var/cache.
+if mail_stack_root_only "$build"; then
+  cache=$build/mail-stack-cache
+else
+  cache=/var/cache/kestrine-mail-stack
+fi
 mail_stack_fetch "$cache" >&2 || { say "the mail servers' packages could not be had"; exit 1; }
-# The cache lives in the caller's build tree, which they may want to delete.
-[ -n "${KESTRINE_TRY_UID:-}" ] && chown -R "$KESTRINE_TRY_UID:$KESTRINE_TRY_GID" "$cache"
-# An interrupt reaches the run inside too, which stops its servers; this shell
-# goes on to remove their folder.
-trap 'say "interrupted"' INT
+# An interrupt stops the run inside, and its servers; mail_stack_run then
+# removes their folder.
 status=0
-KESTRINE_TRY_STAGE=inside mail_stack_run 0 "$cache" bash "$0" "$(binary_in "$build")" || status=$?
+KESTRINE_TRY_STAGE=inside mail_stack_run 0 "$cache" bash "$here/scripts/try.sh" "$(binary_in "$build")" || status=$?
 exit $status

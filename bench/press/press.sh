@@ -18,7 +18,10 @@ python=/usr/bin/python3
 source "$root/scripts/lib/mail_stack.sh"
 outside_reason=
 if [ "${KESTRINE_BENCH_INSIDE:-}" != 1 ]; then
+  # Root starts the servers from this cache: out of a build tree others can
+  # change, as scripts/try.sh does.
   cache=$build/mail-stack-cache
+  mail_stack_root_only "$build" || cache=/var/cache/kestrine-mail-stack
   if ! outside_reason=$(mail_stack_check); then
     :
   elif ! mail_stack_fetch "$cache" >&2; then

@@ -5,12 +5,15 @@
 #
 #   mail_stack_check              says why this machine cannot run it, if so
 #   mail_stack_fetch CACHE        downloads the .debs into CACHE (kept between
-#                                 runs) and installs the libraries they link
-#                                 against
+#                                 runs, checked against apt's index before
+#                                 each use) and installs the libraries they
+#                                 link against; CACHE must be a folder only
+#                                 root controls (mail_stack_root_only)
 #   mail_stack_run SECONDS CACHE COMMAND...
 #                                 runs COMMAND in private mount, network and
 #                                 process namespaces, with MAIL_STACK_DIR a
-#                                 fresh folder, removed afterwards
+#                                 fresh folder, removed afterwards, also
+#                                 when this shell gets TERM, HUP or INT
 #   mail_stack_start              inside them: unpacks the .debs, mounts them
 #                                 over the paths the binaries were built for,
 #                                 adds the servers' users to a private passwd,
@@ -18,7 +21,9 @@
 #                                 POP3 on 127.0.0.1:110
 #   mail_stack_stop               stops both
 #
-# Nothing of the host changes: the mounts and the passwd and group files exist
+# Nothing of the host changes but the library packages the servers link
+# against, installed as ordinary packages, and apt's package lists, refreshed
+# when the packages cannot be found: the mounts and the passwd and group files exist
 # in the mount namespace only, the ports in the network namespace only, and
 # configuration, queue, mailbox and logs in MAIL_STACK_DIR. When COMMAND ends,
 # however it ends, the kernel ends every process left in its namespace.
@@ -26,7 +31,8 @@
 # refuses every other recipient at RCPT TO.
 
 mail_stack_packages=(postfix dovecot-core dovecot-pop3d)
-mail_user=tester
+# A name no person or service of the host is likely to have.
+mail_user=kestrine-try
 mail_domain=localhost
 mail_address=$mail_user@$mail_domain
 mail_password=pop-$$-$RANDOM
@@ -49,42 +55,112 @@ mail_stack_check() {
 }
 
 mail_stack_run() {
-  local seconds=$1 cache=$2 status dir bound=()
+  local seconds=$1 cache=$2 status=0 dir saved_traps waited
   shift 2
-  [ "$seconds" -gt 0 ] && bound=(timeout -s TERM "$seconds")
   dir=$(mktemp -d /tmp/kestrine-mail.XXXXXX) || return 1
   # The servers' users read their configuration in here.
   chmod 755 "$dir"
   # Every process of the run holds this file's lock, inherited from flock.
   touch "$dir/.alive"
+  # A signal to this shell is passed on to the run as TERM, which stops its
+  # servers (the run's first process is init of its process namespace and
+  # takes only signals it handles, TERM among them); then this shell removes
+  # the folder as on any other end. The run goes in the background so that the
+  # trap fires at once, not when the run ends.
+  saved_traps=$(trap -p INT TERM HUP)
+  mail_stack_signal=
+  mail_stack_pid=
+  trap 'mail_stack_stop_run 130' INT
+  trap 'mail_stack_stop_run 143' TERM
+  trap 'mail_stack_stop_run 129' HUP
+  # timeout (0: no bound) puts the run in a process group of its own, relays
+  # the signals it gets to the whole group, and kills it 15 s after that.
   MAIL_STACK_DIR=$dir MAIL_STACK_CACHE=$(readlink -f "$cache") \
-    "${bound[@]}" flock "$dir/.alive" "${mail_stack_unshare[@]}" "$@"
-  status=$?
-  # Killed, unshare returns at once while the run inside still stops its
-  # servers: wait for it, 15 s at most, before removing what they use.
+    timeout -k 15 -s TERM "$seconds" flock "$dir/.alive" "${mail_stack_unshare[@]}" "$@" &
+  mail_stack_pid=$!
+  [ -n "$mail_stack_signal" ] && kill -TERM "$mail_stack_pid" 2>/dev/null
+  # wait returns early when a trap fires: then the run ends within the 15 s
+  # above, and 20 s after the signal at most this shell stops waiting for it.
+  [ -n "$mail_stack_signal" ] || wait "$mail_stack_pid" || status=$?
+  if [ -n "$mail_stack_signal" ]; then
+    status=$mail_stack_signal
+    waited=0
+    while kill -0 "$mail_stack_pid" 2>/dev/null && [ $waited -lt 200 ]; do
+      sleep 0.1
+      waited=$((waited + 1))
+    done
+    if kill -0 "$mail_stack_pid" 2>/dev/null; then
+      echo "mail stack: the run did not end within 20 s of $mail_stack_signal_name; killing it"
+      kill -KILL "$mail_stack_pid" 2>/dev/null
+    fi
+    wait "$mail_stack_pid" 2>/dev/null || true
+  fi
+  # unshare returns once its own child has gone, while the rest of the run may
+  # still be stopping its servers: wait for it, 15 s at most, before removing
+  # what they use.
   flock -w 15 "$dir/.alive" true || echo "mail stack: the run inside did not end within 15 s"
   rm -rf "$dir"
+  trap - INT TERM HUP
+  eval "$saved_traps"
+  mail_stack_pid=
   return $status
+}
+
+# The traps of mail_stack_run: $1 is the status the run returns.
+mail_stack_stop_run() {
+  [ -n "$mail_stack_signal" ] && return 0
+  mail_stack_signal=$1
+  mail_stack_signal_name=SIG$(kill -l "$1")
+  echo "mail stack: $mail_stack_signal_name received, stopping the private mail servers" >&2
+  [ -n "$mail_stack_pid" ] && kill -TERM "$mail_stack_pid" 2>/dev/null
+  return 0
+}
+
+# True when PATH exists and neither it nor a folder above it can be changed by
+# anyone but root: each is owned by root and writable by root alone, or is a
+# sticky folder such as /tmp, where others cannot rename or remove what root
+# placed. A cache whose servers root starts must sit in such a place, since
+# whoever can replace a folder on the way can replace the packages.
+mail_stack_root_only() {
+  local path
+  path=$(readlink -f "$1") || return 1
+  while :; do
+    [ -e "$path" ] || return 1
+    local owner mode
+    read -r owner mode < <(stat -c '%u %a' "$path") || return 1
+    [ "$owner" -eq 0 ] || return 1
+    # Group or others may write only where the sticky bit is set.
+    if (( (8#$mode & 8#022) != 0 && (8#$mode & 8#1000) == 0 )); then
+      return 1
+    fi
+    [ "$path" = / ] && return 0
+    path=$(dirname "$path")
+  done
 }
 
 # Downloads what is missing from CACHE and installs the libraries the
 # packages need, both idempotently; a lock keeps two runs from fetching into
 # the same cache at once. Every step that waits on the network is bounded.
 mail_stack_fetch() {
-  local cache=$1 package deb missing=() status=0
-  mkdir -p "$cache" || return 1
-  exec 9>"$cache/.lock"
-  if ! flock -w 300 9; then
-    echo "mail stack: another run kept $cache locked for 5 minutes"; exec 9>&-; return 1
+  local cache=$1 package missing=() status=0
+  # Root unpacks and starts what is in here: a cache someone else owns (a
+  # symbolic link, a folder handed to a user) is not used but made anew.
+  if [ "$(id -u)" -eq 0 ] && { [ -L "$cache" ] || { [ -e "$cache" ] &&
+    [ "$(stat -c '%u' "$cache")" != 0 ]; }; }; then
+    echo "mail stack: $cache is not root's own; making it anew"
+    rm -rf "$cache" || return 1
   fi
+  mkdir -p "$cache" && chmod 755 "$cache" || return 1
+  # The lock is on the folder itself, opened for reading: a lock file could be
+  # a planted link to another file, which opening for writing would truncate.
+  exec 9<"$cache" || return 1
+  if ! flock -w 300 9; then
+    echo "mail stack: another run kept $cache locked for 5 minutes"; exec 9<&-; return 1
+  fi
+  rm -f "$cache/.lock"
+  mail_stack_drop_unverified "$cache"
   for package in "${mail_stack_packages[@]}"; do
-    deb=$(compgen -G "$cache/${package}_*.deb" | head -n 1 || true)
-    # A download cut short leaves a file that is no package.
-    if [ -n "$deb" ] && ! dpkg-deb --info "$deb" >/dev/null 2>&1; then
-      rm -f "$deb"
-      deb=
-    fi
-    [ -n "$deb" ] || missing+=("$package")
+    compgen -G "$cache/${package}_*.deb" >/dev/null || missing+=("$package")
   done
   if [ ${#missing[@]} -gt 0 ]; then
     echo "mail stack: downloading ${missing[*]} into $cache"
@@ -97,10 +173,46 @@ mail_stack_fetch() {
         status=1
       fi
     fi
+    if [ $status -eq 0 ]; then
+      mail_stack_drop_unverified "$cache"
+      for package in "${missing[@]}"; do
+        compgen -G "$cache/${package}_*.deb" >/dev/null ||
+          { echo "mail stack: the download of $package does not match apt's index"; status=1; }
+      done
+    fi
   fi
   [ $status -eq 0 ] && { mail_stack_install_libraries "$cache" || status=1; }
-  exec 9>&-
+  exec 9<&-
   return $status
+}
+
+# Removes from CACHE every file but the .debs of the stack's packages, one
+# each, named for the package they hold, whose SHA256 is the one apt's index
+# gives for that package and version: a download cut short, a file swapped or
+# altered, a version apt no longer lists, a second copy or version of one
+# package (all would be unpacked).
+mail_stack_drop_unverified() {
+  local cache=$1 file package version sum index
+  declare -A kept=()
+  for file in "$cache"/* "$cache"/.[!.]*; do
+    [ -e "$file" ] || [ -L "$file" ] || continue
+    if [ -f "$file" ] && [ ! -L "$file" ] && [[ $file == *.deb ]] &&
+      package=$(dpkg-deb -f "$file" Package 2>/dev/null) &&
+      version=$(dpkg-deb -f "$file" Version 2>/dev/null) &&
+      [[ " ${mail_stack_packages[*]} " == *" $package "* ]] && [[ ${file##*/} == "${package}"_* ]] &&
+      [ -z "${kept[$package]:-}" ]; then
+      sum=$(sha256sum <"$file" | cut -d' ' -f1)
+      # Read whole, not piped into grep -q: under pipefail apt-cache, cut
+      # short by grep's early exit, would fail the check.
+      index=$(apt-cache show "$package=$version" 2>/dev/null || true)
+      if grep -qxF "SHA256: $sum" <<<"$index"; then
+        kept[$package]=1
+        continue
+      fi
+    fi
+    echo "mail stack: removing ${file##*/} from the cache: not a package apt's index vouches for"
+    rm -rf "$file"
+  done
 }
 
 mail_stack_download() {
@@ -125,7 +237,7 @@ mail_stack_install_libraries() {
   echo "mail stack: installing the libraries ${missing[*]}"
   # Another apt at work holds its lock for a while: wait for it, bounded.
   timeout 300 env DEBIAN_FRONTEND=noninteractive \
-    apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=120 "${missing[@]}" >/dev/null ||
+    apt-get install -y -qq --no-install-recommends --no-remove -o DPkg::Lock::Timeout=120 "${missing[@]}" >/dev/null ||
     { echo "mail stack: could not install ${missing[*]}"; return 1; }
 }
 
@@ -142,9 +254,8 @@ mail_stack_free_id() {
 mail_stack_private_users() {
   local d=$1 name id
   mkdir -p "$d/etc" "$d/home"
-  # A host user of the same name (a real postfix, a person called tester)
-  # gives way in the copies, so that nothing is delivered into a home of the
-  # host.
+  # A host user of the same name (a real postfix) gives way in the copies,
+  # so that nothing is delivered into a home of the host.
   grep -vE "^(postfix|dovecot|dovenull|$mail_user):" /etc/passwd >"$d/etc/passwd"
   grep -vE "^(postfix|postdrop|dovecot|dovenull|$mail_user):" /etc/group >"$d/etc/group"
   for name in postfix dovecot dovenull "$mail_user"; do

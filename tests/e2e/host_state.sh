@@ -12,8 +12,23 @@ host_state() {
   findmnt -rn -o TARGET,FSTYPE | sort
   echo "== mail ports listened on"
   ss -Hltn | awk '{print $4}' | grep -E ':(25|110|143|465|587|993|995)$' | sort
-  echo "== mail processes"
-  ps -e -o pid=,comm= | awk '$2 ~ /^(master|dovecot|exim4?|sendmail|qmgr|smtpd|pickup)$/' | sort
+  echo "== mail daemons running"
+  # The long-lived daemons only, by name and count: not process ids, which
+  # change when a daemon restarts itself, nor the workers that come and go
+  # on their own (Postfix's pickup, qmgr and smtpd; a child of Exim's or
+  # Sendmail's daemon, which keeps its parent's name, per connection).
+  ps -e -o pid= -o ppid= -o comm= -o args= | awk '
+    { pid[NR] = $1; ppid[NR] = $2; name[$1] = $3; line[NR] = $0 }
+    END {
+      for (i = 1; i <= NR; i++) {
+        split(line[i], f)
+        if (name[ppid[i]] == f[3]) continue
+        if (f[3] == "master") print "postfix master"
+        else if (f[3] == "dovecot") print "dovecot"
+        else if (f[3] ~ /^exim4?$/ && line[i] ~ / -bd/) print "exim daemon"
+        else if (f[3] == "sendmail" && line[i] ~ /MTA: (accepting|rejecting) connections/) print "sendmail daemon"
+      }
+    }' | sort | uniq -c
 }
 
 # Fails, showing the difference, when the host is no longer as in $1.

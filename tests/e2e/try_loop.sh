@@ -28,9 +28,11 @@ source "$here/gui.sh"
 try_pid=""
 cleanup() {
   local status=$?
+  # try.sh leads a process group of its own: the signal reaches it and
+  # everything it started outside the namespaces.
   if [ -n "$try_pid" ] && kill -0 "$try_pid" 2>/dev/null; then
-    kill "$try_pid"
-    for _ in $(seq 150); do kill -0 "$try_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -TERM -- "-$try_pid"
+    for _ in $(seq 300); do kill -0 "$try_pid" 2>/dev/null || break; sleep 0.1; done
   fi
   stop_display
   rm -rf "$E2E_DIR"
@@ -50,9 +52,12 @@ fail() {
 }
 try_running() { kill -0 "$try_pid" 2>/dev/null; }
 
-# try.sh fetches the packages itself; fetched here first, the libraries it may
-# install do not count as a change to the host.
-mail_stack_fetch "$build/mail-stack-cache" || fail "the mail servers' packages could not be had"
+# try.sh fetches the packages itself, into the cache it picks the same way;
+# fetched here first, the libraries it may install do not count as a change
+# to the host.
+cache=$build/mail-stack-cache
+mail_stack_root_only "$build" || cache=/var/cache/kestrine-mail-stack
+mail_stack_fetch "$cache" || fail "the mail servers' packages could not be had"
 before=$(host_state)
 
 # One cookie for any display number (family, address and number wild): the
@@ -66,7 +71,7 @@ start_display "$XAUTHORITY" || fail "Xvfb did not start"
 # As on an X desktop: the clicks below are in the window's own pixels, so no
 # scaling or other platform may come from the caller's environment.
 env -u QT_QPA_PLATFORM -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS -u QT_ENABLE_HIGHDPI_SCALING \
-  -u WAYLAND_DISPLAY bash "$root/scripts/try.sh" "$build" >"$E2E_DIR/try.out" 2>&1 &
+  -u WAYLAND_DISPLAY setsid bash "$root/scripts/try.sh" "$build" >"$E2E_DIR/try.out" 2>&1 &
 try_pid=$!
 address=""
 for _ in $(seq 1500); do # 300 s: a first run downloads the servers
