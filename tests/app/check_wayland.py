@@ -18,6 +18,8 @@ import time
 
 import dbus
 
+from mail_module import stop_process
+
 TIMEOUT = 20
 BAD_RECIPIENT = "someone@@example.com"
 
@@ -109,13 +111,7 @@ class Session:
 
     def __exit__(self, *_):
         for process in reversed(self.processes):
-            if process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait()
+            stop_process(process)
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def application(self):

@@ -23,7 +23,7 @@ RECIPIENT = "postmaster@module.test"
 _INSIDE = "KESTRINE_PRIVATE_NETWORK"
 
 
-def _stop(process):
+def stop_process(process):
     """Terminates `process`, killing it when it does not end within 10 s."""
     if process.poll() is None:
         process.terminate()
@@ -82,7 +82,7 @@ class MailServer:
         return self
 
     def __exit__(self, *_):
-        _stop(self._process)
+        stop_process(self._process)
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def messages(self):
@@ -115,7 +115,7 @@ class RunningKestrine:
         return self
 
     def __exit__(self, *_):
-        _stop(self.process)
+        stop_process(self.process)
         shutil.rmtree(self._runtime, ignore_errors=True)
 
     def running(self):
