@@ -40,9 +40,12 @@ run_inside() {
   if [ -n "${KESTRINE_TRY_UID:-}" ] && [ "$KESTRINE_TRY_UID" != 0 ]; then
     as_user=(setpriv "--reuid=$KESTRINE_TRY_UID" "--regid=$KESTRINE_TRY_GID" --init-groups
       env "HOME=$KESTRINE_TRY_HOME" "USER=$KESTRINE_TRY_USER" "LOGNAME=$KESTRINE_TRY_USER")
-  elif [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  fi
+  # Without one Qt makes /tmp/runtime-USER, which would outlive the run.
+  if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
     export XDG_RUNTIME_DIR=$MAIL_STACK_DIR/runtime
     mkdir -m 700 "$XDG_RUNTIME_DIR"
+    [ ${#as_user[@]} -eq 0 ] || chown "$KESTRINE_TRY_UID:$KESTRINE_TRY_GID" "$XDG_RUNTIME_DIR"
   fi
 
   echo

@@ -289,6 +289,9 @@ mail_stack_mount() {
 # Starts Postfix on 127.0.0.1:25 and Dovecot POP3 on 127.0.0.1:110, both
 # delivering to or serving the one mailbox $mail_address.
 mail_stack_start() {
+  # The servers' own users read and enter what is made here: not with the
+  # caller's umask, which sudo passes on from the user (027 locks them out).
+  umask 022
   mail_stack_dir=$MAIL_STACK_DIR
   local d=$MAIL_STACK_DIR cache=$MAIL_STACK_CACHE
   ip link set lo up || { echo "mail stack: could not bring up the private loopback"; return 1; }
