@@ -47,6 +47,11 @@ public:
   void Server(const QString &host, std::uint16_t port);
   void SetTimeouts(const Timeouts &timeouts);
 
+  // The SMTP dialogue of the last Send, one line per command and reply line,
+  // each with the milliseconds since Send began; empty before Send. A failure
+  // raised by Send carries the same text as its details.
+  const QString &Conversation() const { return conversation_; }
+
 private:
   QString from_;
   QString to_;
@@ -57,6 +62,7 @@ private:
   std::uint16_t port_ = 25;
   Timeouts timeouts_;
   bool sent_ = false;
+  QString conversation_;
 };
 
 } // namespace mail
