@@ -135,7 +135,7 @@ struct Idn2Free {
 };
 
 // The address with its domain in the one ASCII form (IDNA2008, UTS #46
-// non-transitional), made here rather than left to libcurl and GMime: theirs
+// non-transitional), made here rather than left to GMime: its own
 // depends on the locale, and envelope and header must carry the same name.
 // An ASCII domain is kept as typed.
 QString WithAsciiDomain(const QString &field, const QString &part, const QString &address) {

@@ -1,7 +1,7 @@
 #pragma once
 
 // The table of C entry points between NewMail (in the program) and the engine
-// (the code that needs libcurl and GMime). The program opens the engine as a
+// (the code that needs Qt Network and GMime). The program opens the engine as a
 // module on the first NewMail (EngineLoader.cpp); tests and benchmarks link it
 // in (EngineLinked.cpp). Only plain C types cross: no C++ exception, no Qt or
 // standard library object, no memory that one side allocates and the other
@@ -12,9 +12,9 @@
 
 extern "C" {
 
-#define KESTRINE_MAIL_ENGINE_VERSION 1
+#define KESTRINE_MAIL_ENGINE_VERSION 2
 // The one symbol the module exports; it returns the table.
-#define KESTRINE_MAIL_ENGINE_SYMBOL "kestrine_mail_engine_v1"
+#define KESTRINE_MAIL_ENGINE_SYMBOL "kestrine_mail_engine_v2"
 
 // UTF-16 text, not terminated; valid for the duration of the call.
 struct KestrineText {
@@ -42,17 +42,19 @@ enum KestrineOutcome : std::int32_t {
   kKestrineErrorRecord = 1, // the Error record's number and description
   kKestrineOutOfMemory = 2,
   kKestrineInternalError = 3, // any other failure; the description says what
+  kKestrineConversation = 4,  // not a failure: the SMTP dialogue, for the details
 };
 
-// Called by a failing entry point, before it returns, with the failure. The
-// text is valid only during the call.
+// Called by a failing entry point, before it returns, with the failure; and by
+// send, after that, with the dialogue (outcome kKestrineConversation) whenever
+// one began, failed or not. The text is valid only during the call.
 using KestrineReport = void (*)(void *context, std::int32_t outcome, std::int32_t number,
                                 const char16_t *text, std::size_t size);
 
 struct KestrineMailEngine {
   std::uint32_t version; // KESTRINE_MAIL_ENGINE_VERSION
   std::uint32_t size;    // sizeof(KestrineMailEngine)
-  // Starts libcurl and GMime once for the process.
+  // Starts GMime once for the process.
   std::int32_t (*start)(KestrineReport report, void *context);
   // Composes the message and submits it; returns once the server accepted it.
   std::int32_t (*send)(const KestrineMessage *message, KestrineReport report, void *context);
@@ -61,7 +63,7 @@ struct KestrineMailEngine {
 using KestrineMailEngineEntry = const KestrineMailEngine *(*)();
 
 // Defined by the engine (EngineEntries.cpp).
-const KestrineMailEngine *kestrine_mail_engine_v1();
+const KestrineMailEngine *kestrine_mail_engine_v2();
 }
 
 namespace mail {

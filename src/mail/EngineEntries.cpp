@@ -3,7 +3,7 @@
 // C++ leaves the module.
 #include "mail/Addresses.h"
 #include "mail/Compose.h"
-#include "mail/CurlHandles.h"
+#include "mail/Conversation.h"
 #include "mail/Engine.h"
 #include "mail/GMimeHandles.h"
 #include "mail/MailErrors.h"
@@ -46,15 +46,24 @@ template <class Work> std::int32_t Guarded(KestrineReport report, void *context,
 }
 
 std::int32_t Start(KestrineReport report, void *context) {
-  return Guarded(report, context, [] {
-    if (!curl::EnsureStarted())
-      Raise(kCannotStart, {}, QStringLiteral("libcurl could not be initialised"));
-    gmime::EnsureStarted();
-  });
+  return Guarded(report, context, [] { gmime::EnsureStarted(); });
+}
+
+// Hands the dialogue over, when one began; a failure to do so loses only the details.
+void ReportConversation(const Conversation &conversation, KestrineReport report, void *context) noexcept {
+  try {
+    if (conversation.Empty())
+      return;
+    const QString text = conversation.Text();
+    report(context, kKestrineConversation, 0, reinterpret_cast<const char16_t *>(text.utf16()),
+           static_cast<std::size_t>(text.size()));
+  } catch (...) {
+  }
 }
 
 std::int32_t Send(const KestrineMessage *message, KestrineReport report, void *context) {
-  return Guarded(report, context, [message] {
+  Conversation conversation;
+  const std::int32_t outcome = Guarded(report, context, [message, &conversation] {
     MessageFields fields;
     fields.from = ParseSender(Borrow(message->from));
     fields.to = ParseRecipients(Borrow(message->to));
@@ -72,8 +81,10 @@ std::int32_t Send(const KestrineMessage *message, KestrineReport report, void *c
     using std::chrono::milliseconds;
     const Timeouts bounds{milliseconds(message->connectMs), milliseconds(message->replyMs),
                           milliseconds(message->totalMs)};
-    Submit({Borrow(message->host), message->port, host}, envelope, Compose(fields), bounds);
+    Submit({Borrow(message->host), message->port, host}, envelope, Compose(fields), bounds, conversation);
   });
+  ReportConversation(conversation, report, context);
+  return outcome;
 }
 
 constexpr KestrineMailEngine kTable{KESTRINE_MAIL_ENGINE_VERSION, sizeof(KestrineMailEngine), Start, Send};
@@ -81,6 +92,6 @@ constexpr KestrineMailEngine kTable{KESTRINE_MAIL_ENGINE_VERSION, sizeof(Kestrin
 } // namespace
 } // namespace mail
 
-extern "C" __attribute__((visibility("default"))) const KestrineMailEngine *kestrine_mail_engine_v1() {
+extern "C" __attribute__((visibility("default"))) const KestrineMailEngine *kestrine_mail_engine_v2() {
   return &mail::kTable;
 }

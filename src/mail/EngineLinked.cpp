@@ -4,6 +4,6 @@
 
 namespace mail {
 
-const KestrineMailEngine &Engine() { return *kestrine_mail_engine_v1(); }
+const KestrineMailEngine &Engine() { return *kestrine_mail_engine_v2(); }
 
 } // namespace mail

@@ -1,6 +1,6 @@
-// Opens the engine module on first use. Kestrine itself links neither libcurl
-// nor GMime, so the window starts without them and their ~30 libraries; they
-// load with the module on the first NewMail.
+// Opens the engine module on first use. Kestrine itself links neither Qt
+// Network nor GMime, so the window starts without them and their libraries;
+// they load with the module on the first NewMail.
 #include "mail/EngineLoader.h"
 
 #include "mail/MailErrors.h"
@@ -76,7 +76,7 @@ const KestrineMailEngine *OpenEngineModule(const QStringList &candidates, QStrin
       tried << path + QStringLiteral(" (") + unsafe + u')';
       continue;
     }
-    // Never closed: libcurl and GMime stay started for the rest of the run.
+    // Never closed: GMime stays started for the rest of the run.
     void *module = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
     if (!module) {
       tried << path + QStringLiteral(" (") + LoaderWords(path) + u')';

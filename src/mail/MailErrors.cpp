@@ -11,16 +11,25 @@ namespace mail {
 QString Visible(const QString &text) {
   QString shown;
   shown.reserve(text.size());
-  for (const QChar c : text) {
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    char32_t point = c.unicode();
+    const bool pair = c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+    if (pair)
+      point = QChar::surrogateToUcs4(c, text[i + 1]);
+    const QChar::Category category = QChar::category(point);
     if (c == u'\r')
       shown += QStringLiteral("\\r");
     else if (c == u'\n')
       shown += QStringLiteral("\\n");
-    else if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
-             c == QChar::ParagraphSeparator)
-      shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+    else if (category == QChar::Other_Control)
+      shown += QStringLiteral("\\x%1").arg(point, 2, 16, QLatin1Char('0'));
+    else if (category == QChar::Other_Format || category == QChar::Other_Surrogate ||
+             category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
+      shown += QStringLiteral("\\u{%1}").arg(QString::number(point, 16).toUpper().rightJustified(4, u'0'));
     else
-      shown += c;
+      shown += pair ? text.mid(i, 2) : QString(c);
+    i += pair ? 1 : 0;
   }
   return shown;
 }
@@ -34,10 +43,11 @@ constexpr qsizetype kLongestQuote = 2000;
 // Line by line: the line breaks between a reply's lines stay, every control
 // character within a line is shown escaped.
 QString Quote(const QString &text) {
+  // Never between the two halves of a surrogate pair.
+  const qsizetype keep = kLongestQuote - (text.size() > kLongestQuote && text[kLongestQuote - 1].isHighSurrogate());
   const QString cut = text.size() <= kLongestQuote
                           ? text
-                          : text.left(kLongestQuote) +
-                                QStringLiteral("... (%1 more characters)").arg(text.size() - kLongestQuote);
+                          : text.left(keep) + QStringLiteral("... (%1 more characters)").arg(text.size() - keep);
   QStringList lines = cut.split(u'\n');
   for (QString &line : lines)
     line = Visible(line);
@@ -157,6 +167,9 @@ bool SizeRefused(const Failure &f) {
 }
 
 QString RefusalHint(const Failure &f) {
+  if (f.number == 421)
+    return QStringLiteral("The service is closing the connection: it is shutting down, overloaded, or has "
+                          "too many connections. Try again later, and check its log.");
   switch (f.step) {
   case Step::Connecting:
   case Step::Greeting:
@@ -206,6 +219,28 @@ QString LastSaid(const Failure &f) {
   return f.reply.isEmpty() ? QString() : QStringLiteral(" It last said: %1.").arg(Quote(f.reply));
 }
 
+// What a lost connection means for the message.
+QString Delivery(const Failure &f) {
+  if (f.step == Step::EndOfData && !f.answered)
+    return QStringLiteral("The whole message and its end had been sent, so the server may have accepted it: "
+                          "check its queue or log before sending it again.");
+  return QStringLiteral("The message was not delivered. Check the server's log.");
+}
+
+// For a reply that came before the command it would answer.
+QString OutOfTurn(const Failure &f) {
+  const QString after = f.step == Step::Greeting || f.step == Step::Connecting
+                            ? QStringLiteral("its greeting")
+                        : f.step == Step::MessageContent || f.step == Step::EndOfData
+                            ? QStringLiteral("its reply to DATA")
+                            : QStringLiteral("its reply to %1").arg(f.command);
+  return QStringLiteral("The mail server at %1 sent \"%2\" out of turn: after %3, before %4 was sent. A "
+                        "reply that comes before its command may belong to a command not yet sent, so "
+                        "nothing more was sent and the message was not delivered. Is a mail server really "
+                        "listening on that port? Check its log.")
+      .arg(f.server, Quote(f.text), after, f.next);
+}
+
 } // namespace
 
 QString Describe(const Failure &f) {
@@ -222,12 +257,12 @@ QString Describe(const Failure &f) {
         .arg(f.text, f.detail);
   case kTimedOut:
     if (f.step == Step::Connecting)
-      return NothingWithin(f);
+      return NothingWithin(f) + (f.text.isEmpty() ? QString() : QStringLiteral(" Tried %1.").arg(f.text));
     return QStringLiteral("%1%2 Is the server overloaded or stuck? Check its log.")
         .arg(NothingWithin(f), LastSaid(f));
   case kConnectionLost:
-    return QStringLiteral("The mail server at %1 closed the connection %2.%3%4 Check the server's log.")
-        .arg(f.server, f.answered ? AfterAnswer(f) : WhileDoing(f), LastSaid(f), Greeted(f));
+    return QStringLiteral("The mail server at %1 closed the connection %2.%3%4 %5")
+        .arg(f.server, f.answered ? AfterAnswer(f) : WhileDoing(f), LastSaid(f), Greeted(f), Delivery(f));
   case kTlsFailure:
     return QStringLiteral("The mail server at %1 offered STARTTLS, but the TLS negotiation failed: %2. "
                           "Check the server's TLS certificate and key settings.")
@@ -248,14 +283,11 @@ QString Describe(const Failure &f) {
                "settings, if it supports it. Nothing was sent.")
         .arg(f.text, f.server);
   case kNotSmtp:
-    if (f.text.isEmpty())
-      return QStringLiteral("What answered at %1 %2 sent a reply without end, past what libcurl takes of one "
-                            "(libcurl: %3). Is a mail server really listening on that port? Check its log.")
-          .arg(f.server, WhileDoing(f), f.detail);
-    return QStringLiteral("What answered at %1 %2 is not a proper SMTP reply: \"%3\"%4. "
+    if (!f.next.isEmpty())
+      return OutOfTurn(f);
+    return QStringLiteral("What answered at %1 %2 is not a proper SMTP reply: \"%3\" (%4). "
                           "Is a mail server really listening on that port? Check its log.")
-        .arg(f.server, WhileDoing(f), Quote(f.text),
-             f.detail.isEmpty() ? QString() : QStringLiteral(" (libcurl: %1)").arg(f.detail));
+        .arg(f.server, WhileDoing(f), Quote(f.text), f.detail);
   case kCannotStart:
     return QStringLiteral("The mail component could not start: %1.").arg(f.detail);
   case kAlreadySent:

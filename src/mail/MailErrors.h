@@ -15,15 +15,18 @@ namespace mail {
 // | 400-599  | The server refused: the number is its SMTP reply code (421, 450, 451, |
 // |          | 452, 550, 552, 553, 554, ...). The description names the step         |
 // |          | (greeting, EHLO, MAIL FROM, RCPT TO with the address, DATA, end of    |
-// |          | data) and quotes the reply.                                           |
-// | 1001     | No mail service listening: the connection was refused.                |
+// |          | data) and quotes the reply. Only QUIT follows a refusal.              |
+// | 1001     | No mail service listening: no address of the host took a connection; |
+// |          | each address tried is named with its result.                          |
 // | 1002     | The server's host name could not be resolved.                         |
 // | 1003     | Timed out, naming the bound that ran out and the step: the connect    |
 // |          | bound (the TCP connection alone), the reply bound (each reply, the    |
-// |          | greeting and the TLS handshake included) or the whole submission's.   |
+// |          | greeting, the TLS handshake and the content going out included) or    |
+// |          | the whole submission's.                                               |
 // | 1004     | The server closed the connection, with the step (and its greeting,   |
 // |          | when it closed right after it); when it had answered the step in     |
-// |          | full, that step and its reply.                                        |
+// |          | full, that step and its reply. A close after the end of data says    |
+// |          | the message may have been accepted; one before it, that it was not.  |
 // | 1005     | STARTTLS was offered but the TLS negotiation failed.                  |
 // | 1006     | Invalid address (not one, a control character, over 254 octets, a    |
 // |          | domain without a valid ASCII form): the offending text is quoted,     |
@@ -33,12 +36,13 @@ namespace mail {
 // | 1009     | Importance is not 0 (low), 1 (normal) or 2 (high).                    |
 // | 1010     | A non-ASCII address, and the server does not offer SMTPUTF8.          |
 // | 1011     | The server answered with something that is not a proper SMTP reply:   |
-// |          | not SMTP at all, a reply out of sequence (354 to MAIL, 250 to DATA),  |
-// |          | or one without end (past libcurl's limit). Quoted, cut, with          |
-// |          | libcurl's own words.                                                  |
-// | 1012     | The mail component could not start (libcurl or GMime).                |
+// |          | a line that is not a reply line, a reply that does not belong to the  |
+// |          | step (354 to MAIL, 250 to DATA), a reply out of turn (it came before  |
+// |          | the command it would answer was sent), or a reply past 64 KB. Quoted, |
+// |          | cut, with what is wrong with it.                                      |
+// | 1012     | The mail component could not start: its module could not be opened.  |
 // | 1013     | This message object has already delivered its message.                |
-// | 1014     | Any other submission failure; libcurl's own words are quoted.         |
+// | 1014     | Any other submission failure.                                         |
 enum MailError : std::int32_t {
   kNoService = 1001,
   kHostNotFound = 1002,
@@ -68,13 +72,16 @@ struct Failure {
   QString reply;    // the server's reply in full, lines joined by "\n"
   QString field;    // "From" or "To", for address failures
   QString text;     // the offending text: an address, a host name, an importance value
-  QString detail;   // why: the system's or libcurl's words, the reason an address is invalid, a time bound
+  QString detail;   // why: the system's or the TLS library's words, the reason an address is invalid, a time bound
   QString greeting; // the server's greeting, when one came
   bool answered = false; // the step had its reply in full: the failure came after it
+  QString next;          // for a reply out of turn: what was about to be sent
 };
 
-// Shows control characters as \r, \n, \xNN, so that a quoted text (an
-// address, a server's reply) cannot break or forge a line of the description.
+// Shows control characters as \r, \n, \xNN, and format (direction,
+// invisible) characters and line or paragraph separators as \u{202E}, so that
+// a quoted text (an address, a server's reply) can neither break nor forge a
+// line of the description, nor turn the text after it around.
 QString Visible(const QString &text);
 
 // The one place that makes a description from a failure.

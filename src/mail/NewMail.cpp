@@ -24,16 +24,23 @@ struct Reported {
   std::int32_t outcome = kKestrineOk;
   std::int32_t number = 0;
   QString text;
+  QString conversation;
 
   static void Take(void *context, std::int32_t outcome, std::int32_t number, const char16_t *text,
                    std::size_t size) noexcept {
     auto *self = static_cast<Reported *>(context);
-    self->outcome = outcome;
-    self->number = number;
     try {
-      self->text = QString(reinterpret_cast<const QChar *>(text), static_cast<qsizetype>(size));
+      QString words(reinterpret_cast<const QChar *>(text), static_cast<qsizetype>(size));
+      if (outcome == kKestrineConversation) {
+        self->conversation = std::move(words);
+        return;
+      }
+      self->text = std::move(words);
+      self->outcome = outcome;
+      self->number = number;
     } catch (...) {
-      self->outcome = kKestrineOutOfMemory;
+      if (outcome != kKestrineConversation)
+        self->outcome = kKestrineOutOfMemory;
     }
   }
 
@@ -42,7 +49,7 @@ struct Reported {
       return;
     switch (outcome) {
     case kKestrineErrorRecord:
-      RaiseError(number, text);
+      RaiseError(number, text, conversation);
     case kKestrineOutOfMemory:
       throw std::bad_alloc();
     default:
@@ -114,7 +121,9 @@ void NewMail::Send(std::optional<QString> from, std::optional<QString> to, std::
                                 timeouts_.Reply.count(),
                                 timeouts_.Total.count()};
   Reported reported;
-  reported.RaiseIfFailed(Engine().send(&message, &Reported::Take, &reported));
+  const std::int32_t returned = Engine().send(&message, &Reported::Take, &reported);
+  conversation_ = reported.conversation;
+  reported.RaiseIfFailed(returned);
   sent_ = true;
 }
 

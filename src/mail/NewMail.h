@@ -11,8 +11,7 @@ namespace mail {
 // Every wait of a submission is bounded by these.
 struct Timeouts {
   std::chrono::milliseconds Connect{10000};
-  std::chrono::milliseconds Reply{
-      30000}; // any one server reply; libcurl counts it in whole seconds, rounded up
+  std::chrono::milliseconds Reply{30000}; // any one server reply, and the content going out
   std::chrono::milliseconds Total{60000}; // the whole submission
 };
 
@@ -22,7 +21,7 @@ struct Timeouts {
 class NewMail {
 public:
   // The first NewMail of a run opens the mail module (mail/EngineLoader.cpp).
-  // Raises kCannotStart when it cannot be opened or libcurl cannot start.
+  // Raises kCannotStart when it cannot be opened.
   NewMail();
   ~NewMail();
   NewMail(const NewMail &) = delete;

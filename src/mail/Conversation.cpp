@@ -1,0 +1,46 @@
+#include "mail/Conversation.h"
+
+#include "mail/MailErrors.h"
+
+namespace mail {
+namespace {
+
+// More than any proper dialogue; a server that talks without end must not
+// make the details without end.
+constexpr qsizetype kLongestText = qsizetype{64} * 1024;
+
+} // namespace
+
+Conversation::Conversation() { clock_.start(); }
+
+void Conversation::Add(const QString &text) {
+  const QString line = QStringLiteral("%1 ms  ").arg(clock_.elapsed(), 6) + Visible(text);
+  if (leftOutLines_ == 0 && kept_ + line.size() + 1 <= kLongestText) {
+    lines_ << line;
+    kept_ += line.size() + 1;
+    return;
+  }
+  ++leftOutLines_;
+  leftOutCharacters_ += line.size() + 1;
+}
+
+void Conversation::Sent(const QByteArray &command) { Add(QStringLiteral("C: ") + QString::fromUtf8(command)); }
+
+void Conversation::Received(const QByteArray &line) { Add(QStringLiteral("S: ") + QString::fromUtf8(line)); }
+
+void Conversation::Note(const QString &text) { Add(QStringLiteral("   ") + text); }
+
+QString Conversation::Text() const {
+  QString text = QStringLiteral("Milliseconds since the submission began, C: what Kestrine sent, "
+                                "S: what the server replied.\n") +
+                 lines_.join(u'\n');
+  if (leftOutLines_ > 0)
+    text += QStringLiteral("\n... %1 more lines (%2 characters) left out: the details keep 64 KB.")
+                .arg(leftOutLines_)
+                .arg(leftOutCharacters_);
+  if (!conclusion_.isEmpty())
+    text += u'\n' + Visible(conclusion_);
+  return text;
+}
+
+} // namespace mail

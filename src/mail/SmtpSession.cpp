@@ -1,0 +1,363 @@
+#include "mail/SmtpSession.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QSslCipher>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace mail {
+namespace {
+
+using std::chrono::milliseconds;
+
+// Far more than any proper reply (RFC 5321 allows 512 octets a line), enough
+// for an EHLO with hundreds of capabilities; a peer that sends without end
+// must not make us read without end.
+constexpr qsizetype kLongestReply = qsizetype{64} * 1024;
+// How much of the message may wait in the socket's buffer: a 10 MB body
+// goes out in pieces, not copied whole.
+constexpr qsizetype kPiece = qsizetype{256} * 1024;
+constexpr qsizetype kBuffered = qsizetype{1024} * 1024;
+// What QUIT gets after a failure or after the message was accepted: its answer
+// changes nothing, and a server that ignores it must not hold the caller.
+constexpr milliseconds kQuitBound{1000};
+
+QString Duration(milliseconds bound) {
+  if (bound.count() % 1000 == 0)
+    return QStringLiteral("%1 s").arg(bound.count() / 1000);
+  return QStringLiteral("%1 ms").arg(bound.count());
+}
+
+// "250-text", "250 text" or "250": a code 200 to 599 (RFC 5321's 2-5, 0-5,
+// 0-9), then a blank, a hyphen or the line's end.
+bool IsReplyLine(const QByteArray &line) {
+  return line.size() >= 3 && line[0] >= '2' && line[0] <= '5' && line[1] >= '0' && line[1] <= '5' &&
+         line[2] >= '0' && line[2] <= '9' && (line.size() == 3 || line[3] == ' ' || line[3] == '-');
+}
+
+bool IsLastLine(const QByteArray &line) { return line.size() == 3 || line[3] == ' '; }
+
+QString Lines(const QList<QByteArray> &lines) {
+  QStringList text;
+  for (const QByteArray &line : lines)
+    text << QString::fromUtf8(line);
+  return text.join(u'\n');
+}
+
+} // namespace
+
+QString SmtpReply::Text() const { return Lines(lines); }
+
+bool SmtpReply::Offers(const QByteArray &keyword) const {
+  return std::any_of(lines.begin() + std::min<qsizetype>(1, lines.size()), lines.end(),
+                     [&](const QByteArray &line) {
+                       return line.mid(4).trimmed().split(' ').value(0).toUpper() == keyword;
+                     });
+}
+
+SmtpSession::SmtpSession(const QString &host, std::uint16_t port, const Timeouts &bounds,
+                         Conversation &conversation)
+    : host_(host), port_(port), bounds_(bounds), conversation_(conversation), started_(Clock::now()) {
+  failure_.server = QStringLiteral("%1 port %2").arg(host).arg(port);
+}
+
+SmtpSession::Deadline SmtpSession::Within(milliseconds bound) const {
+  const Clock::time_point whole = started_ + bounds_.Total;
+  const Clock::time_point own = Clock::now() + bound;
+  return own < whole ? Deadline{own, bound, false} : Deadline{whole, bounds_.Total, true};
+}
+
+int SmtpSession::MillisecondsLeft(const Deadline &deadline) {
+  const auto left = std::chrono::ceil<milliseconds>(deadline.at - Clock::now()).count();
+  if (left <= 0)
+    TimedOut(deadline);
+  return static_cast<int>(std::min<long long>(left, 24LL * 3600 * 1000));
+}
+
+void SmtpSession::TimedOut(const Deadline &deadline) {
+  Fail(kTimedOut, {},
+       deadline.whole ? QStringLiteral("the %1 allowed for the whole submission").arg(Duration(deadline.bound))
+                      : Duration(deadline.bound));
+}
+
+void SmtpSession::ConnectionLost() {
+  closed_ = true;
+  // Whatever it said before it went is worth quoting.
+  if (!unread_.isEmpty()) {
+    failure_.reply = QString::fromUtf8(unread_.left(kLongestReply)).trimmed();
+    conversation_.Received(unread_.left(kLongestReply).trimmed());
+    unread_.clear();
+  }
+  conversation_.Note(QStringLiteral("the server closed the connection"));
+  Fail(kConnectionLost);
+}
+
+void SmtpSession::Fail(std::int32_t number, const QString &text, const QString &detail) {
+  failure_.number = number;
+  failure_.text = text;
+  failure_.detail = detail;
+  Raise(failure_);
+}
+
+void SmtpSession::Unexpected(const SmtpReply &reply) {
+  failure_.reply = reply.Text();
+  if (IsServerRefusal(reply.code))
+    Fail(reply.code);
+  Fail(kNotSmtp, reply.Text(), QStringLiteral("a %1xx reply does not answer this step").arg(reply.code / 100));
+}
+
+void SmtpSession::Begin(Step step, const QString &command) {
+  failure_.step = step;
+  failure_.command = command;
+  failure_.reply.clear();
+  failure_.answered = false;
+}
+
+void SmtpSession::Connect() {
+  Begin(Step::Connecting, {});
+  QList<QHostAddress> addresses;
+  if (QHostAddress literal; literal.setAddress(host_)) {
+    addresses << literal;
+  } else if (host_.compare(u"localhost", Qt::CaseInsensitive) == 0 ||
+             host_.endsWith(u".localhost", Qt::CaseInsensitive)) {
+    // Always both loopbacks (RFC 6761), whatever /etc/hosts lists: a server
+    // may listen on either alone.
+    addresses << QHostAddress(QHostAddress::LocalHostIPv6) << QHostAddress(QHostAddress::LocalHost);
+  } else {
+    // The system's resolver, bounded by its own settings.
+    const QHostInfo info = QHostInfo::fromName(host_);
+    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty())
+      Fail(kHostNotFound, host_, info.errorString());
+    addresses = info.addresses();
+  }
+  QStringList tried;
+  bool timedOut = false;
+  for (const QHostAddress &address : addresses) {
+    const Deadline deadline = Within(bounds_.Connect);
+    const QString where = QStringLiteral("%1 port %2").arg(address.toString()).arg(port_);
+    conversation_.Note(QStringLiteral("connecting to ") + where);
+    socket_.connectToHost(address, port_);
+    if (socket_.waitForConnected(MillisecondsLeft(deadline))) {
+      conversation_.Note(QStringLiteral("connected to ") + where);
+      return;
+    }
+    QString result;
+    if (socket_.error() == QAbstractSocket::SocketTimeoutError) {
+      socket_.abort();
+      if (deadline.whole)
+        TimedOut(deadline);
+      result = QStringLiteral("no answer within %1").arg(Duration(bounds_.Connect));
+      timedOut = true;
+    } else if (socket_.error() == QAbstractSocket::ConnectionRefusedError) {
+      result = QStringLiteral("connection refused (nothing is listening on that port)");
+    } else {
+      result = socket_.errorString();
+    }
+    socket_.abort();
+    conversation_.Note(where + QStringLiteral(": ") + result);
+    tried << (addresses.size() == 1 ? result : where + QStringLiteral(": ") + result);
+  }
+  const QString each = tried.join(QStringLiteral("; "));
+  if (timedOut)
+    Fail(kTimedOut, addresses.size() == 1 ? QString() : each, Duration(bounds_.Connect));
+  Fail(kNoService, {}, addresses.size() == 1 ? each : QStringLiteral("tried ") + each);
+}
+
+void SmtpSession::Receive(const Deadline &deadline) {
+  const bool arrived = socket_.waitForReadyRead(MillisecondsLeft(deadline));
+  unread_ += socket_.readAll();
+  if (arrived)
+    return;
+  if (!Connected() || socket_.error() != QAbstractSocket::SocketTimeoutError)
+    closed_ = true;
+  else if (Clock::now() >= deadline.at)
+    TimedOut(deadline);
+}
+
+SmtpReply SmtpSession::ReadReply() {
+  const Deadline deadline = Within(bounds_.Reply);
+  SmtpReply reply;
+  qsizetype size = 0;
+  const auto tooLong = [&] {
+    failure_.reply = reply.Text();
+    Fail(kNotSmtp, Lines(reply.lines.mid(0, 3)), QStringLiteral("the reply goes on past 64 KB without end"));
+  };
+  for (;;) {
+    for (qsizetype end = unread_.indexOf('\n'); end >= 0; end = unread_.indexOf('\n')) {
+      QByteArray line = unread_.left(end);
+      unread_.remove(0, end + 1);
+      if (line.endsWith('\r'))
+        line.chop(1);
+      conversation_.Received(line);
+      size += line.size() + 2;
+      if (!IsReplyLine(line)) {
+        failure_.reply = reply.Text();
+        Fail(kNotSmtp, QString::fromUtf8(line.left(kLongestReply)),
+             QStringLiteral("an SMTP reply line starts with a code from 200 to 599 and a blank, a hyphen or "
+                            "the line's end"));
+      }
+      const int code = line.left(3).toInt();
+      if (!reply.lines.isEmpty() && code != reply.code) {
+        failure_.reply = reply.Text();
+        Fail(kNotSmtp, QString::fromUtf8(line),
+             QStringLiteral("every line of one reply has the same code, and the first had %1").arg(reply.code));
+      }
+      reply.code = code;
+      reply.lines << line;
+      if (size > kLongestReply)
+        tooLong();
+      if (IsLastLine(line)) {
+        failure_.reply = reply.Text();
+        failure_.answered = true;
+        return reply;
+      }
+    }
+    if (size + unread_.size() > kLongestReply) {
+      reply.lines << unread_.left(kLongestReply);
+      tooLong();
+    }
+    if (closed_)
+      ConnectionLost();
+    Receive(deadline);
+  }
+}
+
+void SmtpSession::CheckNothingUnread(const QString &next) {
+  if (unread_.isEmpty() && Connected()) {
+    socket_.waitForReadyRead(0);
+    unread_ += socket_.readAll();
+  }
+  if (!unread_.isEmpty()) {
+    const QByteArray early = unread_.left(kLongestReply);
+    for (const QByteArray &line : early.trimmed().split('\n'))
+      conversation_.Received(line.endsWith('\r') ? line.chopped(1) : line);
+    failure_.next = next;
+    Fail(kNotSmtp, QString::fromUtf8(early).trimmed());
+  }
+  if (!Connected())
+    ConnectionLost();
+}
+
+void SmtpSession::Write(const char *data, qsizetype size) {
+  if (size > 0 && socket_.write(data, size) != size)
+    ConnectionLost();
+  // Each wait gets the reply bound afresh: the server is taking what we send.
+  while (socket_.bytesToWrite() > (failure_.step == Step::MessageContent ? kBuffered : 0)) {
+    const Deadline deadline = Within(bounds_.Reply);
+    if (socket_.waitForBytesWritten(MillisecondsLeft(deadline)))
+      continue;
+    if (!Connected() || socket_.error() != QAbstractSocket::SocketTimeoutError)
+      ConnectionLost();
+    if (Clock::now() >= deadline.at)
+      TimedOut(deadline);
+  }
+}
+
+SmtpReply SmtpSession::Greeting() {
+  Begin(Step::Greeting, {});
+  const SmtpReply reply = ReadReply();
+  failure_.greeting = reply.Text();
+  if (reply.code != 220)
+    Unexpected(reply);
+  return reply;
+}
+
+SmtpReply SmtpSession::Command(Step step, const QByteArray &command) {
+  CheckNothingUnread(QString::fromUtf8(command));
+  Begin(step, QString::fromUtf8(command));
+  conversation_.Sent(command);
+  const QByteArray line = command + "\r\n";
+  Write(line.constData(), line.size());
+  return ReadReply();
+}
+
+void SmtpSession::StartTls() {
+  // In TLS the client speaks first: anything the server sent after its 220
+  // is no handshake.
+  if (unread_.isEmpty()) {
+    socket_.waitForReadyRead(0);
+    unread_ += socket_.readAll();
+  }
+  if (!unread_.isEmpty()) {
+    conversation_.Received(unread_.left(kLongestReply).trimmed());
+    Fail(kTlsFailure, {},
+         QStringLiteral("where its TLS handshake should have begun it sent plain text: \"%1\"")
+             .arg(Visible(QString::fromUtf8(unread_.left(200)).trimmed())));
+  }
+  const Deadline deadline = Within(bounds_.Reply);
+  // A local service usually has a self-signed certificate: on loopback,
+  // encryption without verification is better than none; elsewhere, verify.
+  socket_.setPeerVerifyMode(socket_.peerAddress().isLoopback() ? QSslSocket::VerifyNone
+                                                               : QSslSocket::VerifyPeer);
+  socket_.setPeerVerifyName(host_);
+  socket_.startClientEncryption();
+  while (!socket_.isEncrypted()) {
+    if (socket_.waitForEncrypted(MillisecondsLeft(deadline)))
+      break;
+    if (!Connected() || socket_.error() != QAbstractSocket::SocketTimeoutError)
+      Fail(kTlsFailure, {}, socket_.errorString());
+  }
+  const QSslCipher cipher = socket_.sessionCipher();
+  conversation_.Note(QStringLiteral("TLS established: %1, %2").arg(cipher.protocolString(), cipher.name()));
+}
+
+SmtpReply SmtpSession::Content(const QByteArray &message) {
+  CheckNothingUnread(QStringLiteral("the message content"));
+  Begin(Step::MessageContent, {});
+  conversation_.Sent(QByteArrayLiteral("[the message content, ") + QByteArray::number(message.size()) +
+                     " octets]");
+  // Dot-stuffing: a line that starts with "." gets one more in front.
+  if (message.startsWith('.'))
+    Write(".", 1);
+  for (qsizetype from = 0; from < message.size();) {
+    const qsizetype dot = message.indexOf("\n.", from);
+    const qsizetype upTo = dot < 0 ? message.size() : dot + 1;
+    for (; from < upTo; from += kPiece)
+      Write(message.constData() + from, std::min(kPiece, upTo - from));
+    from = upTo;
+    if (dot >= 0)
+      Write(".", 1);
+  }
+  if (!message.isEmpty() && !message.endsWith("\r\n"))
+    Write("\r\n", 2);
+  Write(nullptr, 0);
+  CheckNothingUnread(QStringLiteral("the end of the message data"));
+  Begin(Step::EndOfData, {});
+  conversation_.Sent(".");
+  Write(".\r\n", 3);
+  return ReadReply();
+}
+
+void SmtpSession::Quit() noexcept {
+  if (!Connected())
+    return;
+  try {
+    const Clock::time_point until = Clock::now() + kQuitBound;
+    const auto left = [&] {
+      return static_cast<int>(std::max<long long>(
+          0, std::chrono::ceil<milliseconds>(until - Clock::now()).count()));
+    };
+    unread_.clear();
+    conversation_.Sent("QUIT");
+    socket_.write("QUIT\r\n");
+    while (socket_.bytesToWrite() > 0 && left() > 0 && socket_.waitForBytesWritten(left())) {
+    }
+    bool answered = false;
+    while (!answered && Connected() && left() > 0) {
+      socket_.waitForReadyRead(left());
+      unread_ += socket_.readAll();
+      for (qsizetype end = unread_.indexOf('\n'); end >= 0 && !answered; end = unread_.indexOf('\n')) {
+        const QByteArray line = unread_.left(end).trimmed();
+        unread_.remove(0, end + 1);
+        conversation_.Received(line);
+        answered = !IsReplyLine(line) || IsLastLine(line);
+      }
+    }
+  } catch (...) {
+  }
+  socket_.abort();
+}
+
+} // namespace mail
