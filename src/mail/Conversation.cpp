@@ -14,17 +14,23 @@ constexpr qsizetype kLongestText = qsizetype{64} * 1024;
 Conversation::Conversation() { clock_.start(); }
 
 void Conversation::Add(const QString &text) {
-  const QString line = QStringLiteral("%1 ms  ").arg(clock_.elapsed(), 6) + Visible(text);
-  if (leftOutLines_ == 0 && kept_ + line.size() + 1 <= kLongestText) {
-    lines_ << line;
-    kept_ += line.size() + 1;
-    return;
+  // Once past the limit, lines are only counted: a server that talks without
+  // end costs no more than that.
+  if (leftOutLines_ == 0) {
+    const QString line = QStringLiteral("%1 ms  ").arg(clock_.elapsed(), 6) + Visible(text);
+    if (kept_ + line.size() + 1 <= kLongestText) {
+      lines_ << line;
+      kept_ += line.size() + 1;
+      return;
+    }
   }
   ++leftOutLines_;
-  leftOutCharacters_ += line.size() + 1;
+  leftOutCharacters_ += text.size() + 1;
 }
 
-void Conversation::Sent(const QByteArray &command) { Add(QStringLiteral("C: ") + QString::fromUtf8(command)); }
+void Conversation::Sent(const QByteArray &command) {
+  Add(QStringLiteral("C: ") + QString::fromUtf8(command));
+}
 
 void Conversation::Received(const QByteArray &line) { Add(QStringLiteral("S: ") + QString::fromUtf8(line)); }
 
@@ -35,7 +41,7 @@ QString Conversation::Text() const {
                                 "S: what the server replied.\n") +
                  lines_.join(u'\n');
   if (leftOutLines_ > 0)
-    text += QStringLiteral("\n... %1 more lines (%2 characters) left out: the details keep 64 KB.")
+    text += QStringLiteral("\n... %1 more lines (about %2 characters) left out: the details keep 64 KB.")
                 .arg(leftOutLines_)
                 .arg(leftOutCharacters_);
   if (!conclusion_.isEmpty())

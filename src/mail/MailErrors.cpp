@@ -44,10 +44,12 @@ constexpr qsizetype kLongestQuote = 2000;
 // character within a line is shown escaped.
 QString Quote(const QString &text) {
   // Never between the two halves of a surrogate pair.
-  const qsizetype keep = kLongestQuote - (text.size() > kLongestQuote && text[kLongestQuote - 1].isHighSurrogate());
-  const QString cut = text.size() <= kLongestQuote
-                          ? text
-                          : text.left(keep) + QStringLiteral("... (%1 more characters)").arg(text.size() - keep);
+  const qsizetype keep =
+      kLongestQuote - (text.size() > kLongestQuote && text[kLongestQuote - 1].isHighSurrogate());
+  const QString cut =
+      text.size() <= kLongestQuote
+          ? text
+          : text.left(keep) + QStringLiteral("... (%1 more characters)").arg(text.size() - keep);
   QStringList lines = cut.split(u'\n');
   for (QString &line : lines)
     line = Visible(line);

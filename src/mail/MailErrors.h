@@ -68,12 +68,13 @@ struct Failure {
   std::int32_t number = kSubmissionFailed;
   QString server; // e.g. "localhost port 25"
   Step step = Step::Connecting;
-  QString command;  // the command the server was answering, as sent (e.g. "RCPT TO:<bob@example.com>")
-  QString reply;    // the server's reply in full, lines joined by "\n"
-  QString field;    // "From" or "To", for address failures
-  QString text;     // the offending text: an address, a host name, an importance value
-  QString detail;   // why: the system's or the TLS library's words, the reason an address is invalid, a time bound
-  QString greeting; // the server's greeting, when one came
+  QString command; // the command the server was answering, as sent (e.g. "RCPT TO:<bob@example.com>")
+  QString reply;   // the server's reply in full, lines joined by "\n"
+  QString field;   // "From" or "To", for address failures
+  QString text;    // the offending text: an address, a host name, an importance value
+  QString
+      detail; // why: the system's or the TLS library's words, the reason an address is invalid, a time bound
+  QString greeting;      // the server's greeting, when one came
   bool answered = false; // the step had its reply in full: the failure came after it
   QString next;          // for a reply out of turn: what was about to be sent
 };

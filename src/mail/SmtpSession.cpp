@@ -51,10 +51,9 @@ QString Lines(const QList<QByteArray> &lines) {
 QString SmtpReply::Text() const { return Lines(lines); }
 
 bool SmtpReply::Offers(const QByteArray &keyword) const {
-  return std::any_of(lines.begin() + std::min<qsizetype>(1, lines.size()), lines.end(),
-                     [&](const QByteArray &line) {
-                       return line.mid(4).trimmed().split(' ').value(0).toUpper() == keyword;
-                     });
+  return std::any_of(
+      lines.begin() + std::min<qsizetype>(1, lines.size()), lines.end(),
+      [&](const QByteArray &line) { return line.mid(4).trimmed().split(' ').value(0).toUpper() == keyword; });
 }
 
 SmtpSession::SmtpSession(const QString &host, std::uint16_t port, const Timeouts &bounds,
@@ -78,8 +77,9 @@ int SmtpSession::MillisecondsLeft(const Deadline &deadline) {
 
 void SmtpSession::TimedOut(const Deadline &deadline) {
   Fail(kTimedOut, {},
-       deadline.whole ? QStringLiteral("the %1 allowed for the whole submission").arg(Duration(deadline.bound))
-                      : Duration(deadline.bound));
+       deadline.whole
+           ? QStringLiteral("the %1 allowed for the whole submission").arg(Duration(deadline.bound))
+           : Duration(deadline.bound));
 }
 
 void SmtpSession::ConnectionLost() {
@@ -105,7 +105,8 @@ void SmtpSession::Unexpected(const SmtpReply &reply) {
   failure_.reply = reply.Text();
   if (IsServerRefusal(reply.code))
     Fail(reply.code);
-  Fail(kNotSmtp, reply.Text(), QStringLiteral("a %1xx reply does not answer this step").arg(reply.code / 100));
+  Fail(kNotSmtp, reply.Text(),
+       QStringLiteral("a %1xx reply does not answer this step").arg(reply.code / 100));
 }
 
 void SmtpSession::Begin(Step step, const QString &command) {
@@ -150,6 +151,14 @@ void SmtpSession::Connect() {
         TimedOut(deadline);
       result = QStringLiteral("no answer within %1").arg(Duration(bounds_.Connect));
       timedOut = true;
+    } else if (socket_.error() == QAbstractSocket::RemoteHostClosedError ||
+               socket_.error() == QAbstractSocket::UnfinishedSocketOperationError) {
+      // The server took the connection and reset it before Qt saw it made
+      // (Qt then reports an unfinished operation): it is there, and went.
+      socket_.abort();
+      conversation_.Note(QStringLiteral("connected to %1, and reset at once").arg(where));
+      Begin(Step::Greeting, {});
+      ConnectionLost();
     } else if (socket_.error() == QAbstractSocket::ConnectionRefusedError) {
       result = QStringLiteral("connection refused (nothing is listening on that port)");
     } else {
@@ -176,6 +185,24 @@ void SmtpSession::Receive(const Deadline &deadline) {
     TimedOut(deadline);
 }
 
+bool SmtpSession::TakeLine(QByteArray &line) {
+  const qsizetype end = unread_.indexOf('\n', taken_);
+  if (end < 0) {
+    Compact();
+    return false;
+  }
+  line = unread_.mid(taken_, end - taken_);
+  if (line.endsWith('\r'))
+    line.chop(1);
+  taken_ = end + 1;
+  return true;
+}
+
+void SmtpSession::Compact() {
+  unread_.remove(0, taken_);
+  taken_ = 0;
+}
+
 SmtpReply SmtpSession::ReadReply() {
   const Deadline deadline = Within(bounds_.Reply);
   SmtpReply reply;
@@ -185,11 +212,7 @@ SmtpReply SmtpSession::ReadReply() {
     Fail(kNotSmtp, Lines(reply.lines.mid(0, 3)), QStringLiteral("the reply goes on past 64 KB without end"));
   };
   for (;;) {
-    for (qsizetype end = unread_.indexOf('\n'); end >= 0; end = unread_.indexOf('\n')) {
-      QByteArray line = unread_.left(end);
-      unread_.remove(0, end + 1);
-      if (line.endsWith('\r'))
-        line.chop(1);
+    for (QByteArray line; TakeLine(line);) {
       conversation_.Received(line);
       size += line.size() + 2;
       if (!IsReplyLine(line)) {
@@ -202,7 +225,8 @@ SmtpReply SmtpSession::ReadReply() {
       if (!reply.lines.isEmpty() && code != reply.code) {
         failure_.reply = reply.Text();
         Fail(kNotSmtp, QString::fromUtf8(line),
-             QStringLiteral("every line of one reply has the same code, and the first had %1").arg(reply.code));
+             QStringLiteral("every line of one reply has the same code, and the first had %1")
+                 .arg(reply.code));
       }
       reply.code = code;
       reply.lines << line;
@@ -211,6 +235,7 @@ SmtpReply SmtpSession::ReadReply() {
       if (IsLastLine(line)) {
         failure_.reply = reply.Text();
         failure_.answered = true;
+        Compact();
         return reply;
       }
     }
@@ -230,11 +255,14 @@ void SmtpSession::CheckNothingUnread(const QString &next) {
     unread_ += socket_.readAll();
   }
   if (!unread_.isEmpty()) {
-    const QByteArray early = unread_.left(kLongestReply);
-    for (const QByteArray &line : early.trimmed().split('\n'))
-      conversation_.Received(line.endsWith('\r') ? line.chopped(1) : line);
+    QList<QByteArray> early = unread_.left(kLongestReply).trimmed().split('\n');
+    for (QByteArray &line : early) {
+      if (line.endsWith('\r'))
+        line.chop(1);
+      conversation_.Received(line);
+    }
     failure_.next = next;
-    Fail(kNotSmtp, QString::fromUtf8(early).trimmed());
+    Fail(kNotSmtp, Lines(early));
   }
   if (!Connected())
     ConnectionLost();
@@ -336,10 +364,11 @@ void SmtpSession::Quit() noexcept {
   try {
     const Clock::time_point until = Clock::now() + kQuitBound;
     const auto left = [&] {
-      return static_cast<int>(std::max<long long>(
-          0, std::chrono::ceil<milliseconds>(until - Clock::now()).count()));
+      return static_cast<int>(
+          std::max<long long>(0, std::chrono::ceil<milliseconds>(until - Clock::now()).count()));
     };
     unread_.clear();
+    taken_ = 0;
     conversation_.Sent("QUIT");
     socket_.write("QUIT\r\n");
     while (socket_.bytesToWrite() > 0 && left() > 0 && socket_.waitForBytesWritten(left())) {
@@ -348,9 +377,7 @@ void SmtpSession::Quit() noexcept {
     while (!answered && Connected() && left() > 0) {
       socket_.waitForReadyRead(left());
       unread_ += socket_.readAll();
-      for (qsizetype end = unread_.indexOf('\n'); end >= 0 && !answered; end = unread_.indexOf('\n')) {
-        const QByteArray line = unread_.left(end).trimmed();
-        unread_.remove(0, end + 1);
+      for (QByteArray line; !answered && TakeLine(line);) {
         conversation_.Received(line);
         answered = !IsReplyLine(line) || IsLastLine(line);
       }

@@ -83,6 +83,9 @@ private:
   // `next` is what was about to go out.
   void CheckNothingUnread(const QString &next);
   SmtpReply ReadReply();
+  // The next whole line received, without its line end (CR LF or LF alone).
+  bool TakeLine(QByteArray &line);
+  void Compact(); // drops the lines taken
 
   QString host_;
   std::uint16_t port_;
@@ -90,7 +93,8 @@ private:
   Conversation &conversation_;
   Clock::time_point started_;
   QSslSocket socket_;
-  QByteArray unread_; // received, not yet taken as a reply line
+  QByteArray unread_; // received; from taken_ on, not yet taken as a reply line
+  qsizetype taken_ = 0;
   bool closed_ = false;
   Failure failure_; // what a failure now would report
 };

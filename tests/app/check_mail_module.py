@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Kestrine starts without libcurl and GMime, and the first press of "Send
+"""Kestrine starts without Qt Network and GMime, and the first press of "Send
 Email" opens its mail module and submits.
 
   check_mail_module.py KESTRINE_BINARY
@@ -37,7 +37,7 @@ def renamed_copy_loads_on_press(program, server):
             expect(box == ["Send Email OK"], f"press {press} answered {box}")
             expect(len(server.messages()) == press, f"after press {press} the server holds {server.messages()}")
         loaded = mapped_mail_libraries(kestrine.process.pid)
-        expect(loaded == sorted(["kestrine-mail.so", "libcurl.so", "libgmime-3.0.so"]),
+        expect(loaded == sorted(["kestrine-mail.so", "libQt6Network.so", "libgmime-3.0.so"]),
                f"after the presses the program has loaded {loaded}")
 
 

@@ -18,7 +18,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "windows", "about"))
 from x11_session import XvfbSession  # noqa: E402,F401  (re-exported for the callers)
 
 SMTP_SERVER = os.path.join(HERE, "..", "support", "smtp_server.py")
-MAIL_LIBRARIES = ("libcurl.so", "libgmime-3.0.so", "kestrine-mail.so")
+MAIL_LIBRARIES = ("libQt6Network.so", "libgmime-3.0.so", "kestrine-mail.so")
 RECIPIENT = "postmaster@module.test"
 _INSIDE = "KESTRINE_PRIVATE_NETWORK"
 
@@ -57,11 +57,11 @@ def linked_mail_libraries(program):
     dynamic = subprocess.run(["readelf", "-d", program], capture_output=True, text=True, check=True,
                              timeout=30, env=dict(os.environ, LC_ALL="C")).stdout
     needed = re.findall(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]", dynamic)
-    return [name for name in needed if name.startswith(("libcurl", "libgmime"))]
+    return [name for name in needed if name.startswith(("libcurl", "libQt6Network", "libgmime"))]
 
 
 def mapped_mail_libraries(pid):
-    """Which of libcurl, GMime and the mail module process `pid` has loaded."""
+    """Which of Qt Network, GMime and the mail module process `pid` has loaded."""
     with open(f"/proc/{pid}/maps") as maps:
         paths = {line.split()[-1] for line in maps if "/" in line}
     return sorted({name for name in MAIL_LIBRARIES for path in paths if os.path.basename(path).startswith(name)})

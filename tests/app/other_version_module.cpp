@@ -5,6 +5,6 @@ namespace {
 constexpr KestrineMailEngine kTable{99, sizeof(KestrineMailEngine), nullptr, nullptr};
 }
 
-extern "C" __attribute__((visibility("default"))) const KestrineMailEngine *kestrine_mail_engine_v1() {
+extern "C" __attribute__((visibility("default"))) const KestrineMailEngine *kestrine_mail_engine_v2() {
   return &kTable;
 }

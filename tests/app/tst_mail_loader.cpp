@@ -65,11 +65,12 @@ private Q_SLOTS:
     QTest::newRow("no entry table") << QStringList{noTable} << false
                                     << QStringList{
                                            noTable + QStringLiteral(" ("),
-                                           QStringLiteral("undefined symbol: kestrine_mail_engine_v1")};
+                                           QStringLiteral("undefined symbol: " KESTRINE_MAIL_ENGINE_SYMBOL)};
     QTest::newRow("another version")
         << QStringList{otherVersion} << false
         << QStringList{otherVersion +
-                       QStringLiteral(" (its entry table is version 99, this program needs version 1)")};
+                       QStringLiteral(" (its entry table is version 99, this program needs version ") +
+                       QString::number(KESTRINE_MAIL_ENGINE_VERSION) + u')'};
     QTest::newRow("every path tried, in order")
         << QStringList{missing, text} << false
         << QStringList{QStringLiteral("tried ") + missing + QStringLiteral(" ("),

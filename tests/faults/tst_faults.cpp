@@ -66,10 +66,11 @@ struct Report {
   QString description;
 };
 
-// Reads an Err_SendEmail box; code -1 when the prompt is not one.
+// Reads an Err_SendEmail box; code -1 when the prompt is not one. A quoted
+// reply of several lines keeps LF between them.
 Report ReadReport(const QString &prompt) {
   static const QRegularExpression form(
-      QStringLiteral("^Err_SendEmail\r\nError code = (\\d+)\r\nDescription = ([^\r\n]+)\r\n$"));
+      QStringLiteral("^Err_SendEmail\r\nError code = (\\d+)\r\nDescription = ([^\r]+)\r\n$"));
   const QRegularExpressionMatch match = form.match(prompt);
   if (!match.hasMatch())
     return {};
@@ -142,7 +143,23 @@ private slots:
         "Message size exceeds fixed limit");
     row("connection reset after DATA", "peer", {"--scenario", "reset-after-data"}, 1004, "closed");
     row("connection closed mid-content", "peer", {"--scenario", "close-mid-data"}, 1004, "closed");
-    row("100 kB reply line", "peer", {"--scenario", "long-reply"}, 550, "550 5.7.1 xxxx");
+    row("100 kB reply line", "peer", {"--scenario", "long-reply"}, 1011, "550 5.7.1 xxxx");
+    row("354 and an early 250 to DATA", "peer",
+        {"--answer", "DATA:354 go\\n250 2.0.0 early", "--answer", "EOD:554 5.7.1 rejected"}, 1011,
+        "250 2.0.0 early");
+    row("250, 354 and 250 to RCPT", "peer", {"--answer", "RCPT:250 ok\\n354 go\\n250 queued"}, 1011,
+        "out of turn");
+    row("421 to EHLO, then closed", "peer",
+        {"--answer", "EHLO:421 4.3.2 shutting down", "--close-after", "EHLO"}, 421, "closing the connection");
+    row("421 to STARTTLS", "peer",
+        {"--answer", "EHLO:250-peer\\n250 STARTTLS", "--answer", "STARTTLS:421 4.3.2 shutting down"}, 421,
+        "in reply to STARTTLS");
+    row("251 to RCPT, 252 at the end of data", "peer",
+        {"--answer", "RCPT:251 2.1.5 will forward", "--answer", "EOD:252 2.0.0 queued"}, 0, kRecipient);
+    row("reset after the greeting", "peer", {"--scenario", "greet-reset"}, 1004, "closed the connection");
+    row("000 zero to MAIL FROM", "peer", {"--answer", "MAIL:000 zero"}, 1011, "000 zero");
+    row("reply text turned around", "peer", {"--answer", "MAIL:550 5.7.1 no \\u202e.KO detpecca"}, 550,
+        "no \\u{202E}.KO detpecca");
     row("garbage instead of a reply code", "peer", {"--scenario", "garbage"}, 1011,
         "HELLO THIS IS NOT A MAIL SERVER");
     row("STARTTLS offered then broken", "peer", {"--scenario", "bad-tls"}, 1005, "STARTTLS");

@@ -18,6 +18,18 @@ void ExpectFailure(const std::optional<ErrorRecord> &error, int number, const QS
   for (const QString &part : parts)
     QVERIFY2(error->Description().contains(part),
              qPrintable(QStringLiteral("\"%1\" not in: %2").arg(part, error->Description())));
+  QVERIFY2(QStringView(error->Description()).isValidUtf16(), "a cut split a surrogate pair");
+  // The details hold the dialogue, and nothing but QUIT follows a refusal.
+  if (!mail::IsServerRefusal(number))
+    return;
+  const QStringList lines = error->Details().split(u'\n');
+  qsizetype refused = lines.size();
+  while (refused > 0 && !lines[refused - 1].contains(QStringLiteral("S: %1 ").arg(number)))
+    --refused;
+  for (const QString &line : lines.mid(refused))
+    if (line.contains(u"C: "))
+      QVERIFY2(line.endsWith(u"C: QUIT"), qPrintable(error->Details()));
+  QVERIFY2(refused > 0, qPrintable("the refusal is not in the details: " + error->Details()));
 }
 
 // Sends `fields` to `server` and checks that the send came back within
@@ -114,11 +126,21 @@ private slots:
     QTest::newRow("100 kB reply line")
         << "long-reply" << int(mail::kNotSmtp) << QStringList{"550 5.7.1 xxxx", "MAIL FROM", "64 KB"} << 2000;
     QTest::newRow("closed mid-DATA") << "close-mid-data" << int(mail::kConnectionLost)
-                                     << QStringList{"closed the connection", "message content"}
+                                     << QStringList{"closed the connection", "message content",
+                                                    "not delivered"}
                                      << 4 * 1024 * 1024; // more than the socket buffers hold
     QTest::newRow("closed before the end-of-data reply")
         << "close-at-end" << int(mail::kConnectionLost)
-        << QStringList{"closed the connection", "reply to the end of the message data"} << 2000;
+        << QStringList{"closed the connection", "reply to the end of the message data",
+                       "may have accepted it"}
+        << 2000;
+    QTest::newRow("stops reading the content")
+        << "stop-reading" << int(mail::kTimedOut)
+        << QStringList{"did not take the message content within 2 s"} << 8 * 1024 * 1024;
+    QTest::newRow("reset before the greeting")
+        << "reset" << int(mail::kConnectionLost) << QStringList{"while waiting for its greeting"} << 2000;
+    QTest::newRow("reset after the greeting")
+        << "greet-reset" << int(mail::kConnectionLost) << QStringList{"closed the connection"} << 2000;
     QTest::newRow("STARTTLS that is not TLS")
         << "bad-tls" << int(mail::kTlsFailure) << QStringList{"STARTTLS"} << 2000;
   }
@@ -200,6 +222,24 @@ private slots:
         << QList<int>{1000, 3000, 8000} << 550 << "550 5.7.1 no" << 0;
     QTest::newRow("accepted, QUIT unanswered")
         << QStringList{"--scenario", "silent-quit"} << QList<int>{1000, 3000, 8000} << 0 << QString() << 0;
+    // Proper replies a server may give, and lines that are none, told at once.
+    const QList<int> longReply{1000, 5000, 8000};
+    QTest::newRow("EHLO 502, HELO taken")
+        << QStringList{"--answer", "EHLO:502 5.5.2 no"} << longReply << 0 << QString() << 0;
+    QTest::newRow("251 to RCPT, 252 at the end of data")
+        << QStringList{"--answer", "RCPT:251 2.1.5 will forward", "--answer", "EOD:252 2.0.0 queued"}
+        << longReply << 0 << QString() << 0;
+    QTest::newRow("400 EHLO lines") << QStringList{"--answer",
+                                                   "EHLO:250-peer\\n" +
+                                                       QStringList(400, "250-X-CAPABILITY").join("\\n") +
+                                                       "\\n250 8BITMIME"}
+                                    << longReply << 0 << QString() << 0;
+    QTest::newRow("replies ended by LF alone")
+        << QStringList{"--line-end", "lf"} << longReply << 0 << QString() << 0;
+    for (const char *line : {"000 zero", "2500 ok", "ok, sender fine"})
+      QTest::newRow(qPrintable(QStringLiteral("not a reply line: ") + line))
+          << QStringList{"--answer", QStringLiteral("MAIL:") + line} << longReply << int(mail::kNotSmtp)
+          << QString(line) << 0;
   }
   void eachBoundCoversItsOwnWait() {
     QFETCH(QStringList, peer);
@@ -232,9 +272,8 @@ private slots:
     QTest::addColumn<int>("number");
     QTest::addColumn<QStringList>("described");
     QTest::addColumn<QStringList>("notDescribed");
-    QTest::newRow("a 1 MB reply line")
-        << QStringList{"--scenario", "huge-reply"} << int(mail::kNotSmtp)
-        << QStringList{"past 64 KB without end"} << QStringList{"closed"};
+    QTest::newRow("a 1 MB reply line") << QStringList{"--scenario", "huge-reply"} << int(mail::kNotSmtp)
+                                       << QStringList{"past 64 KB without end"} << QStringList{"closed"};
     QTest::newRow("endless EHLO continuation")
         << QStringList{"--scenario", "endless-ehlo"} << int(mail::kNotSmtp) << QStringList{"250-PIPELINING"}
         << QStringList{"closed"};
@@ -247,10 +286,32 @@ private slots:
         << QStringList{"--scenario", "greet-close", "--answer", "GREETING:220 mx.example ESMTP ready"}
         << int(mail::kConnectionLost) << QStringList{"closed the connection", "220 mx.example ESMTP ready"}
         << QStringList{};
-    QTest::newRow("controls in a reply are shown escaped")
-        << QStringList{"--answer", R"(MAIL:550 5.7.1 no\rError code = 0\x1b[31m\x00)"} << 550
-        << QStringList{R"(550 5.7.1 no\rError code = 0\x1b[31m\x00)"}
-        << QStringList{"\r", "\x1b", QString(QChar(0))};
+    QTest::newRow("controls, direction and invisible characters in a reply are shown escaped")
+        << QStringList{"--answer", R"(MAIL:550 5.7.1 no\rError code = 0\x1b[31m\x00\u202e\u2028\U000e0001)"}
+        << 550 << QStringList{R"(550 5.7.1 no\rError code = 0\x1b[31m\x00\u{202E}\u{2028}\u{E0001})"}
+        << QStringList{"\r", "\x1b", QString(QChar(0)), QString(QChar(0x202E)), QString(QChar(0x2028))};
+    QTest::newRow("a cut keeps a surrogate pair whole")
+        << QStringList{"--answer", "MAIL:550 " + QString(1995, u'a') + "\\U0001F600 tail"} << 550
+        << QStringList{"more characters"} << QStringList{};
+    QTest::newRow("354 and an early 250 to DATA")
+        << QStringList{"--answer", "DATA:354 go\\n250 2.0.0 early", "--answer", "EOD:554 5.7.1 rejected"}
+        << int(mail::kNotSmtp) << QStringList{"250 2.0.0 early", "out of turn", "before the message content"}
+        << QStringList{};
+    QTest::newRow("250, 354 and 250 to RCPT")
+        << QStringList{"--answer", "RCPT:250 ok\\n354 go\\n250 queued"} << int(mail::kNotSmtp)
+        << QStringList{"354 go", "out of turn", "before DATA was sent"} << QStringList{};
+    for (const QString step : {"GREETING", "EHLO", "STARTTLS", "MAIL", "RCPT", "DATA", "EOD"})
+      for (const bool closes : {false, true}) {
+        QStringList peer{"--answer", step + ":421 4.3.2 shutting down"};
+        if (step == u"STARTTLS")
+          peer << "--answer"
+               << "EHLO:250-peer\\n250 STARTTLS";
+        if (closes)
+          peer << "--close-after" << step;
+        QTest::newRow(qPrintable(QStringLiteral("421 to %1%2").arg(step, closes ? ", closed" : "")))
+            << peer << 421 << QStringList{"421 4.3.2 shutting down", "closing the connection"}
+            << QStringList{"HELO "};
+      }
     QTest::newRow("size refused at MAIL FROM")
         << QStringList{"--answer", "EHLO:250-peer\\n250 SIZE 100", "--answer",
                        "MAIL:552 5.3.4 Message size exceeds fixed limit"}
@@ -297,6 +358,10 @@ private slots:
     ExpectFailure(mailtest::SendTo("127.0.0.1", port, Fields{}), mail::kNoService,
                   {"connection refused", "Is the mail server (Postfix, Exim, ...) installed and running?",
                    QStringLiteral("127.0.0.1 port %1").arg(port)});
+    // localhost: each loopback address is named with its own result.
+    ExpectFailure(
+        mailtest::SendTo("localhost", port, Fields{}), mail::kNoService,
+        {QStringLiteral("tried ::1 port %1: ").arg(port), QStringLiteral("; 127.0.0.1 port %1: ").arg(port)});
   }
 
   // Nothing may reach the server: not a connection, let alone a command.

@@ -37,8 +37,8 @@ def check_files(share, program, module):
         failures.append(f"{program} links {linked_mail_libraries(program)}: they belong to the mail module")
     if not os.path.isfile(module):
         failures.append(f"{module} is missing")
-    elif sorted(name.split(".so")[0] for name in linked_mail_libraries(module)) != ["libcurl", "libgmime-3.0"]:
-        failures.append(f"{module} links {linked_mail_libraries(module)}, not libcurl and GMime")
+    elif sorted(name.split(".so")[0] for name in linked_mail_libraries(module)) != ["libQt6Network", "libgmime-3.0"]:
+        failures.append(f"{module} links {linked_mail_libraries(module)}, not Qt Network and GMime")
     desktop_path = os.path.join(share, "applications", f"{APP_ID}.desktop")
     metainfo_path = os.path.join(share, "metainfo", f"{APP_ID}.metainfo.xml")
     for path in (desktop_path, metainfo_path, os.path.join(share, "icons/hicolor/scalable/apps", f"{APP_ID}.svg")):

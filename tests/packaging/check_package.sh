@@ -12,9 +12,10 @@ trap 'rm -rf "$work"' EXIT
 deb=$(ls "$work"/pkg/kestrine_*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "package $(basename "$deb"): Depends: $depends"
-for library in libqt6widgets6 libcurl4 libgmime-3.0-0 libc6; do
+for library in libqt6widgets6 libqt6network6 libgmime-3.0-0 libc6; do
   grep -q "\b$library\b" <<<"$depends" || { echo "FAIL: $library missing from the computed dependencies"; exit 1; }
 done
+! grep -q "libcurl" <<<"$depends" || { echo "FAIL: the package depends on libcurl"; exit 1; }
 
 dpkg-deb -x "$deb" "$work/root"
 for file in usr/bin/Kestrine usr/lib/kestrine/kestrine-mail.so; do

@@ -46,8 +46,9 @@ struct ReceivedMessage {
 // are documented in that script. Program::ScriptedPeer runs
 // tests/support/smtp_peer.py, a raw socket peer for faults (--scenario silent,
 // garbage, greet-silent, helo-only, long-reply, close-421, close-mid-data,
-// close-at-end, reset-after-data, silent-quit, bad-tls, slow-drip with
-// --drip SECONDS), described in that script.
+// close-at-end, reset-after-data, silent-quit, bad-tls, reset, greet-reset,
+// stop-reading, slow-drip with --drip SECONDS; --close-after STEP, --line-end
+// lf), described in that script.
 // Both listen on a free loopback port chosen by the system. Every wait is
 // bounded. The destructor stops the server.
 class SmtpTestServer {

@@ -25,20 +25,27 @@
                                (until the client leaves, or 120 s)
   --scenario unreachable       listens, but its queue is full: a connection is
                                never completed (the SYN goes unanswered)
+  --scenario reset             accepts the connection and resets it at once
+  --scenario greet-reset       greets, then resets the connection
+  --scenario stop-reading      says 354 to DATA, then reads nothing more
 
   --delay STEP:SECONDS         waits that long before answering STEP: GREETING,
                                EHLO, STARTTLS, MAIL, RCPT, DATA, EOD (the end of
                                data) or QUIT. Repeatable.
   --answer STEP:TEXT           answers STEP with TEXT, "\\n" between lines and
                                Python escapes within them ("\\r", "\\x00"), e.g.
-                               "MAIL:354 go ahead". Repeatable.
+                               "MAIL:354 go ahead". Repeatable. STARTTLS is
+                               answered 454 unless a TLS scenario or this says else.
+  --close-after STEP           closes the connection right after answering STEP.
+                               Repeatable.
+  --line-end lf                ends every reply line with LF alone.
 
 It prints "PORT <n>" once it listens and serves connections one after another
 until it is terminated. For each connection it appends a line to
 DIR/connections.log before anything else; for each message it accepts it
 appends the arguments of MAIL and of each RCPT as sent, then the content's
 size in octets ("FROM:<a> TO:<b> 312"), to DIR/accepted.log before it answers
-the end of data.
+the end of data with 2xx.
 """
 
 import argparse
@@ -50,11 +57,11 @@ import struct
 import sys
 import time
 
-SCENARIOS = ["normal", "greet-close", "endless-ehlo", "unreachable", "tls-silent", "huge-reply", "silent", "garbage", "greet-silent", "helo-only", "long-reply", "close-421", "close-mid-data",
+SCENARIOS = ["normal", "reset", "greet-reset", "stop-reading", "greet-close", "endless-ehlo", "unreachable", "tls-silent", "huge-reply", "silent", "garbage", "greet-silent", "helo-only", "long-reply", "close-421", "close-mid-data",
              "close-at-end", "reset-after-data", "reset-after-mail", "silent-quit", "bad-tls", "slow-drip"]
 LONG_TEXT = "5.7.1 " + "x" * 100_000
 HUGE_TEXT = "5.7.1 " + "y" * 1_000_000
-STEPS = ("GREETING", "EHLO", "STARTTLS", "MAIL", "RCPT", "DATA", "EOD", "QUIT")
+STEPS = ("GREETING", "EHLO", "HELO", "STARTTLS", "MAIL", "RCPT", "DATA", "EOD", "QUIT")
 ENDLESS_BOUND_SECONDS = 120
 
 
@@ -63,6 +70,10 @@ def step_rule(text):
     if step not in STEPS:
         raise argparse.ArgumentTypeError(f"unknown step {step!r}")
     return step, value
+
+
+class Closing(Exception):
+    """Raised to close the connection after an answer (--close-after)."""
 
 
 class Peer:
@@ -74,12 +85,16 @@ class Peer:
         self.delays = {step: float(value) for step, value in args.delay}
         self.answers = {step: "\r\n".join(codecs.decode(line, "unicode_escape") for line in value.split("\\n"))
                         for step, value in args.answer}
+        self.close_after = set(args.close_after)
+        self.line_end = b"\n" if args.line_end == "lf" else b"\r\n"
         self.buffer = b""
 
     def answer(self, step, text):
         """Answers STEP with TEXT, or with what --answer set for it, after its --delay."""
         time.sleep(self.delays.get(step, 0))
         self.say(self.answers.get(step, text))
+        if step in self.close_after:
+            raise Closing()
 
     def endless_ehlo(self):
         deadline = time.monotonic() + ENDLESS_BOUND_SECONDS
@@ -97,7 +112,7 @@ class Peer:
         return line.rstrip(b"\r")
 
     def say(self, text):
-        data = text.encode() + b"\r\n"
+        data = (text.encode() + b"\r\n").replace(b"\r\n", self.line_end)
         if self.scenario != "slow-drip":
             self.conn.sendall(data)
             return
@@ -141,6 +156,15 @@ class Peer:
                 return size, False
 
     def dialogue(self):
+        try:
+            self.converse()
+        except Closing:
+            pass
+
+    def converse(self):
+        if self.scenario == "reset":
+            self.reset()
+            return
         if self.scenario == "silent":
             self.wait_for_close()
             return
@@ -150,6 +174,9 @@ class Peer:
             return
         self.answer("GREETING", "220 peer ready")
         if self.scenario == "greet-close":
+            return
+        if self.scenario == "greet-reset":
+            self.reset()
             return
         if self.scenario == "greet-silent":
             self.wait_for_close()
@@ -172,13 +199,15 @@ class Peer:
                 else:
                     self.answer("EHLO", "250-peer\r\n250 8BITMIME")
             elif verb == b"HELO":
-                self.answer("EHLO", "250 peer")
+                self.answer("HELO", "250 peer")
             elif verb == b"STARTTLS" and self.scenario in ("bad-tls", "tls-silent"):
                 self.answer("STARTTLS", "220 go ahead")
                 if self.scenario == "bad-tls":
                     self.conn.sendall(b"this is not a TLS handshake\r\n" * 4)
                 self.wait_for_close()
                 return
+            elif verb == b"STARTTLS":
+                self.answer("STARTTLS", "454 4.7.0 TLS not available")
             elif verb == b"MAIL":
                 if self.scenario in ("long-reply", "huge-reply"):
                     self.say("550 " + (LONG_TEXT if self.scenario == "long-reply" else HUGE_TEXT))
@@ -196,13 +225,17 @@ class Peer:
                 self.answer("RCPT", "250 2.1.5 ok")
             elif verb == b"DATA":
                 self.answer("DATA", "354 go on")
+                if self.scenario == "stop-reading":
+                    time.sleep(ENDLESS_BOUND_SECONDS)
+                    return
                 size, complete = self.content()
                 if not complete or self.scenario == "close-at-end":
                     return
                 if self.scenario == "reset-after-data":
                     self.reset()
                     return
-                self.record(sender, recipients, size)
+                if self.answers.get("EOD", "2").startswith("2"):
+                    self.record(sender, recipients, size)
                 self.answer("EOD", "250 2.0.0 accepted")
             elif verb == b"QUIT":
                 if self.scenario == "silent-quit":
@@ -239,6 +272,8 @@ def main():
     parser.add_argument("--drip", type=float, default=1.0, help="seconds over which slow-drip spreads a reply")
     parser.add_argument("--delay", type=step_rule, action="append", default=[])
     parser.add_argument("--answer", type=step_rule, action="append", default=[])
+    parser.add_argument("--close-after", choices=STEPS, action="append", default=[])
+    parser.add_argument("--line-end", choices=["crlf", "lf"], default="crlf")
     args = parser.parse_args()
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
