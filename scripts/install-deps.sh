@@ -13,7 +13,7 @@ set -euo pipefail
 run_packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libcurl4-openssl-dev libgmime-3.0-dev libidn2-dev
+  libgmime-3.0-dev libidn2-dev
   librsvg2-bin fonts-dejavu-core qt6-wayland
 )
 # What the private mail stack needs besides apt and dpkg.
@@ -27,14 +27,14 @@ test_packages=(
   binutils python3-aiosmtpd openssl valgrind
   xvfb xauth xdotool xclip imagemagick x11-utils weston
   openbox qt6-gtk-platformtheme dbus-daemon at-spi2-core python3-dbus
-  procps curl
+  procps
   desktop-file-utils appstream dpkg-dev file
   clang libclang-rt-14-dev
   locales
 )
 bench_packages=(
   "${test_packages[@]}"
-  swaks time
+  swaks time curl
 )
 
 case "${1:-}" in

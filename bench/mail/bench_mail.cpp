@@ -7,8 +7,8 @@
 
 #include <QFile>
 #include <QHostAddress>
-#include <QTcpSocket>
 #include <QString>
+#include <QTcpSocket>
 
 #include <malloc.h>
 
@@ -47,7 +47,7 @@ double BareDialogueMs(std::uint16_t port, const QByteArray &message) {
   socket.connectToHost(QHostAddress::LocalHost, port);
   bool ok = socket.waitForConnected(10000) && ReadReply(socket);
   for (const QByteArray &command : {QByteArray("EHLO bench"), QByteArray("MAIL FROM:<bench@example.com>"),
-                                   QByteArray("RCPT TO:<ann@example.com>"), QByteArray("DATA")}) {
+                                    QByteArray("RCPT TO:<ann@example.com>"), QByteArray("DATA")}) {
     socket.write(command + "\r\n");
     ok = ok && ReadReply(socket);
   }
