@@ -7,11 +7,13 @@ const ErrorRecord kNoError{0, QString()};
 const ErrorRecord *current = nullptr;
 } // namespace
 
-ErrorRecord::ErrorRecord(std::int32_t number, QString description)
-    : number_(number), description_(std::move(description)),
+ErrorRecord::ErrorRecord(std::int32_t number, QString description, QString details)
+    : number_(number), description_(std::move(description)), details_(std::move(details)),
       what_(QString::number(number_).toStdString() + ": " + description_.toStdString()) {}
 
-void RaiseError(std::int32_t number, const QString &description) { throw ErrorRecord(number, description); }
+void RaiseError(std::int32_t number, const QString &description, const QString &details) {
+  throw ErrorRecord(number, description, details);
+}
 
 HandlingError::HandlingError(const ErrorRecord &error) : previous_(current) { current = &error; }
 
