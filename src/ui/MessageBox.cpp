@@ -125,17 +125,30 @@ QSize PromptRoom(const QRect &screen) {
 
 // Window managers draw titles larger than the program's text, beside an icon
 // and three buttons; a box narrower than that shows its title cut short.
-void WidenForTitle(QMessageBox &box, const QRect &screen) {
+// Details are lines of a dialogue, which a box as narrow as "Send Email OK"
+// would wrap one and all: a box with details is as wide as their longest line
+// needs, up to the width at which a box starts to wrap its prompt.
+void WidenForTitleAndDetails(QMessageBox &box, const QRect &screen) {
+  auto *grid = qobject_cast<QGridLayout *>(box.layout());
+  if (!grid)
+    return;
   constexpr int kTitleBarControls = 4 * 32 + 32;
   QFont font = box.font();
   font.setBold(true);
   font.setPixelSize(QFontInfo(box.font()).pixelSize() * 3 / 2);
-  const int width =
-      std::min(QFontMetrics(font).horizontalAdvance(box.windowTitle()) + kTitleBarControls, screen.width());
+  int width = QFontMetrics(font).horizontalAdvance(box.windowTitle()) + kTitleBarControls;
+  if (const auto *details = box.findChild<QTextEdit *>()) {
+    constexpr int kFrameAndScrollBar = 40;
+    const QMargins margins = grid->contentsMargins();
+    int widest = 0;
+    for (const QString &line : details->toPlainText().split(QLatin1Char('\n')))
+      widest = std::max(widest, details->fontMetrics().horizontalAdvance(line));
+    width = std::max(width, std::min(widest + kFrameAndScrollBar,
+                                     std::min(screen.width() / 2, 500) - margins.left() - margins.right()));
+  }
   // The box fixes its own size when shown, from its layout's minimum width.
-  if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
-    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
-                  grid->columnCount());
+  grid->addItem(new QSpacerItem(std::min(width, screen.width()), 0, QSizePolicy::Fixed, QSizePolicy::Minimum),
+                grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 // Screen readers announce what kind of box opened by its icon's name, and
@@ -193,7 +206,7 @@ int ShowBox(const MessageBoxRequest &request) {
   // Enter answers Yes whatever order the platform theme puts the buttons in.
   box.setDefaultButton(yesNo ? QMessageBox::Yes : QMessageBox::Ok);
   MakeAccessible(box, request.Buttons);
-  WidenForTitle(box, room);
+  WidenForTitleAndDetails(box, room);
   switch (box.exec()) {
   case QMessageBox::Yes:
     return IDYES;

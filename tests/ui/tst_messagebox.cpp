@@ -185,7 +185,8 @@ private slots:
     QVERIFY(seen.Copied.contains(QString(prompt).replace("\r\n", "\n")));
     AnswerRealBox(seen, buttons & ui::MB_YESNO ? QMessageBox::Yes : QMessageBox::Ok);
     ui::MsgBox(prompt, buttons, title, prompt + "\r\nC: RCPT TO:<" + QString(20000, u'x') + ">");
-    QVERIFY(seen.Screen.contains(seen.Frame) && seen.ButtonsOnScreen); // with its details shown too
+    QVERIFY(seen.Screen.contains(seen.Frame) && seen.ButtonsOnScreen);     // with its details shown too
+    QVERIFY(seen.Frame.width() >= std::min(seen.Screen.width() / 2, 500)); // wide enough for their lines
     QFont titleFont = QApplication::font();
     titleFont.setBold(true);
     titleFont.setPixelSize(15);
