@@ -9,7 +9,7 @@ void MsgBoxError(QString &message) {
   message += QLatin1String("\r\n");
   message += QLatin1String("Error code = ") + QString::number(error.Number()) + QLatin1String("\r\n");
   message += QLatin1String("Description = ") + error.Description() + QLatin1String("\r\n");
-  ui::MsgBox(message, ui::MB_OK + ui::MB_ICONERROR, app::ExecutableName());
+  ui::MsgBox(message, ui::MB_OK + ui::MB_ICONERROR, app::ExecutableName(), error.Details());
 }
 
 std::int16_t MsgBoxYesNo(const QString &message) {

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTextEdit>
 
 #include <algorithm>
 #include <utility>
@@ -51,8 +52,10 @@ QMessageBox::Icon IconFor(int buttons) {
 QString BoxAsText(const QMessageBox &box, const QString &prompt) {
   const QString rule = QStringLiteral("---------------------------\n");
   QStringList buttons;
-  for (const QAbstractButton *button : box.buttons())
-    buttons << button->text().remove(QLatin1Char('&'));
+  // Only the answers: the details button is not one.
+  for (QAbstractButton *button : box.buttons())
+    if (box.buttonRole(button) != QMessageBox::ActionRole)
+      buttons << button->text().remove(QLatin1Char('&'));
   return rule + box.windowTitle() + QLatin1Char('\n') + rule + prompt + QLatin1Char('\n') + rule +
          buttons.join(QLatin1String("   ")) + QLatin1Char('\n') + rule;
 }
@@ -62,12 +65,16 @@ class CopyableMessageBox : public QMessageBox {
 public:
   using QMessageBox::QMessageBox;
   QString WholePrompt;
+  // Set once the user has shown or hidden the details: from then on the box
+  // stays where the user has it, only kept inside the screen.
+  bool UserResized = false;
 
 protected:
   // The box fixes its size only as it is shown, after the dialog placed it for
   // its earlier size, and may fit it again once its text is laid out: each
-  // time, centre it again over its window, inside the screen. The user cannot
-  // resize a box, so this never undoes what the user did.
+  // time, centre it again over its window, inside the screen. The user
+  // resizes a box only through its details button, and that resize does not
+  // centre it again, so this never undoes what the user did.
   void showEvent(QShowEvent *event) override {
     QMessageBox::showEvent(event);
     Centre();
@@ -80,11 +87,12 @@ protected:
 
   void Centre() {
     const QWidget *owner = parentWidget();
-    if (!owner || !screen())
+    if (!screen() || (!owner && !UserResized))
       return;
     const QRect room = screen()->availableGeometry();
     QRect frame = frameGeometry();
-    frame.moveCenter(owner->window()->frameGeometry().center());
+    if (!UserResized)
+      frame.moveCenter(owner->window()->frameGeometry().center());
     frame.moveLeft(std::max(room.left(), std::min(frame.left(), room.right() + 1 - frame.width())));
     frame.moveTop(std::max(room.top(), std::min(frame.top(), room.bottom() + 1 - frame.height())));
     move(frame.topLeft());
@@ -117,17 +125,30 @@ QSize PromptRoom(const QRect &screen) {
 
 // Window managers draw titles larger than the program's text, beside an icon
 // and three buttons; a box narrower than that shows its title cut short.
-void WidenForTitle(QMessageBox &box, const QRect &screen) {
+// Details are lines of a dialogue, which a box as narrow as "Send Email OK"
+// would wrap one and all: a box with details is as wide as their longest line
+// needs, up to the width at which a box starts to wrap its prompt.
+void WidenForTitleAndDetails(QMessageBox &box, const QRect &screen) {
+  auto *grid = qobject_cast<QGridLayout *>(box.layout());
+  if (!grid)
+    return;
   constexpr int kTitleBarControls = 4 * 32 + 32;
   QFont font = box.font();
   font.setBold(true);
   font.setPixelSize(QFontInfo(box.font()).pixelSize() * 3 / 2);
-  const int width =
-      std::min(QFontMetrics(font).horizontalAdvance(box.windowTitle()) + kTitleBarControls, screen.width());
+  int width = QFontMetrics(font).horizontalAdvance(box.windowTitle()) + kTitleBarControls;
+  if (const auto *details = box.findChild<QTextEdit *>()) {
+    constexpr int kFrameAndScrollBar = 40;
+    const QMargins margins = grid->contentsMargins();
+    int widest = 0;
+    for (const QString &line : details->toPlainText().split(QLatin1Char('\n')))
+      widest = std::max(widest, details->fontMetrics().horizontalAdvance(line));
+    width = std::max(width, std::min(widest + kFrameAndScrollBar,
+                                     std::min(screen.width() / 2, 500) - margins.left() - margins.right()));
+  }
   // The box fixes its own size when shown, from its layout's minimum width.
-  if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
-    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
-                  grid->columnCount());
+  grid->addItem(new QSpacerItem(std::min(width, screen.width()), 0, QSizePolicy::Fixed, QSizePolicy::Minimum),
+                grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 // Screen readers announce what kind of box opened by its icon's name, and
@@ -149,6 +170,17 @@ void MakeAccessible(QMessageBox &box, int buttons) {
     MakeReadable(prompt);
 }
 
+// The height the details take once shown, with the gap above them: the prompt
+// has that much less room.
+int DetailsHeight(const QMessageBox &box) {
+  const auto *details = box.findChild<QTextEdit *>();
+  if (!details || !details->parentWidget())
+    return 0;
+  const auto *grid = qobject_cast<const QGridLayout *>(box.layout());
+  const int gap = grid ? std::max(grid->verticalSpacing(), 0) : 0;
+  return details->parentWidget()->sizeHint().height() + gap;
+}
+
 int ShowBox(const MessageBoxRequest &request) {
   const bool yesNo = (request.Buttons & kButtonMask) == MB_YESNO;
   QWidget *parent = BoxParent();
@@ -159,12 +191,22 @@ int ShowBox(const MessageBoxRequest &request) {
   box.setWindowModality(Qt::ApplicationModal);
   const QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
   const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+  // Qt lays the box out anew for its details: set them before anything is
+  // added to the layout.
+  if (!request.Details.isEmpty()) {
+    box.setDetailedText(ToQtLineBreaks(request.Details));
+    // The details button is the one button that is not an answer.
+    for (QAbstractButton *button : box.buttons())
+      if (box.buttonRole(button) == QMessageBox::ActionRole)
+        QObject::connect(button, &QAbstractButton::pressed, &box, [&box] { box.UserResized = true; });
+  }
   box.WholePrompt = ToQtLineBreaks(request.Prompt);
-  box.setText(FitPrompt(box.WholePrompt, QFontMetrics(box.font()), PromptRoom(room)));
+  const QSize promptRoom = PromptRoom(room) - QSize(0, DetailsHeight(box));
+  box.setText(FitPrompt(box.WholePrompt, QFontMetrics(box.font()), promptRoom.expandedTo(QSize(1, 1))));
   // Enter answers Yes whatever order the platform theme puts the buttons in.
   box.setDefaultButton(yesNo ? QMessageBox::Yes : QMessageBox::Ok);
   MakeAccessible(box, request.Buttons);
-  WidenForTitle(box, room);
+  WidenForTitleAndDetails(box, room);
   switch (box.exec()) {
   case QMessageBox::Yes:
     return IDYES;
@@ -178,9 +220,9 @@ int ShowBox(const MessageBoxRequest &request) {
 
 } // namespace
 
-int MsgBox(const QString &prompt, int buttons, const QString &title) {
+int MsgBox(const QString &prompt, int buttons, const QString &title, const QString &details) {
   const MessageBoxRequest request{prompt, buttons,
-                                  title.isEmpty() ? QString::fromUtf8(Version::kAppTitle) : title};
+                                  title.isEmpty() ? QString::fromUtf8(Version::kAppTitle) : title, details};
   if (Responder())
     return Responder()(request);
   return ShowBox(request);

@@ -20,12 +20,14 @@ inline constexpr int IDOK = 1;
 inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 
-// A box as it would be shown: prompt with CR LF breaks, buttons plus icon, and
-// the title in the title bar (the application title when none was given).
+// A box as it would be shown: prompt with CR LF breaks, buttons plus icon, the
+// title in the title bar (the application title when none was given) and the
+// details behind its "Show Details..." button (none when empty).
 struct MessageBoxRequest {
   QString Prompt;
   int Buttons = MB_OK;
   QString Title;
+  QString Details;
 };
 
 // Shows a box that is modal to all of the program's windows and returns the
@@ -34,7 +36,11 @@ struct MessageBoxRequest {
 // (see BoxOwner), or else to the active window: it is transient for that
 // window and centred over it. It always fits the screen with its buttons in
 // view, shortening only the text it shows, and is wide enough for its title.
-int MsgBox(const QString &prompt, int buttons = MB_OK, const QString &title = QString());
+// Non-empty `details` (plain text, such as the SMTP dialogue behind the box)
+// sit behind a "Show Details..." button; the box fits the screen with them
+// shown too. Ctrl+C copies the box without them.
+int MsgBox(const QString &prompt, int buttons = MB_OK, const QString &title = QString(),
+           const QString &details = QString());
 
 // While it lives, the boxes shown belong to `window`, even at moments when no
 // window of the program is active (right after another box has closed).

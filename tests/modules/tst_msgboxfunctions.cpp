@@ -59,12 +59,14 @@ private slots:
   void twoReportsOnOneBufferAppendTwice() {
     BoxAnswerer boxes;
     Global::gstrMessage = QStringLiteral("Err_SendEmail");
-    const ErrorRecord failure(5, QStringLiteral("d"));
+    const ErrorRecord failure(5, QStringLiteral("d"), QStringLiteral("C: DATA\r\nS: 554 no\r\n"));
     ReportWhileHandling(failure, Global::gstrMessage);
     ReportWhileHandling(failure, Global::gstrMessage);
     QCOMPARE(Global::gstrMessage, QStringLiteral("Err_SendEmail\r\nError code = 5\r\nDescription = d\r\n"
                                                  "\r\nError code = 5\r\nDescription = d\r\n"));
     QCOMPARE(boxes.Shown.size(), std::size_t(2));
+    QCOMPARE(boxes.Shown[1].Details, failure.Details()); // behind the box, not in its prompt
+    QCOMPARE(QString::fromUtf8(failure.what()), QStringLiteral("5: d"));
   }
 
   void theCurrentErrorEndsWhenTheHandlerResumes() {
@@ -81,6 +83,7 @@ private slots:
     }
     QCOMPARE(CurrentError().Number(), 0);
     QCOMPARE(CurrentError().Description(), QString());
+    QCOMPARE(CurrentError().Details(), QString());
   }
 
   void questionLeavesTheMessageAndReturnsTheAnswer() {
@@ -89,11 +92,14 @@ private slots:
     boxes.Answer(ui::IDYES);
     const QString question = QStringLiteral("Are you sure?\r\nsomeone@example.com\r\n");
     Global::gstrMessage = question;
+    const ErrorRecord failure(5, QStringLiteral("d"), QStringLiteral("S: 554 no"));
+    HandlingError handling(failure); // a question asked meanwhile shows none of its details
     QCOMPARE(MsgBoxYesNo(Global::gstrMessage), std::int16_t(7));
     QCOMPARE(MsgBoxYesNo(Global::gstrMessage), std::int16_t(6));
     QCOMPARE(Global::gstrMessage, question);
     QCOMPARE(boxes.Shown[0].Buttons, 36); // MB_YESNO + MB_ICONQUESTION
     QCOMPARE(boxes.Shown[0].Prompt, question);
+    QCOMPARE(boxes.Shown[0].Details, QString());
     QCOMPARE(boxes.Shown[0].Title, QStringLiteral("tst_modules_msgboxfunctions"));
   }
 

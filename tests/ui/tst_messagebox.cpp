@@ -30,6 +30,7 @@ struct SeenBox {
   QRect Frame;
   QRect Screen;
   bool ButtonsOnScreen = false;
+  QString Details; // the text behind the details button, which is pressed to show it first
 };
 
 // Once the event loop runs, waits (bounded) for the box to appear, records it
@@ -45,6 +46,10 @@ void AnswerRealBox(SeenBox &seen, QMessageBox::StandardButton button) {
     if (!box)
       return; // nothing to answer: the comparisons below then fail
     seen = SeenBox();
+    for (QAbstractButton *b : box->buttons())
+      if (box->buttonRole(b) == QMessageBox::ActionRole)
+        b->click(); // the box must fit with its details shown
+    seen.Details = box->detailedText();
     seen.Title = box->windowTitle();
     seen.Text = box->text();
     seen.Icon = box->icon();
@@ -104,7 +109,7 @@ private slots:
     QTest::newRow("OK") << 0 << int(QMessageBox::Ok) << ui::IDOK << int(QMessageBox::NoIcon)
                         << QStringList{"OK"} << "";
     QTest::newRow("critical OK") << 16 << int(QMessageBox::Ok) << ui::IDOK << int(QMessageBox::Critical)
-                                 << QStringList{"OK"} << "Error";
+                                 << QStringList{"Hide Details...", "OK"} << "Error";
     QTest::newRow("question, Yes") << 36 << int(QMessageBox::Yes) << ui::IDYES << int(QMessageBox::Question)
                                    << QStringList{"No", "Yes"} << "Question";
     QTest::newRow("question, No") << 36 << int(QMessageBox::No) << ui::IDNO << int(QMessageBox::Question)
@@ -124,7 +129,10 @@ private slots:
     const QString prompt = QStringLiteral("first <b>line</b>\r\nsecond line\r\n");
     SeenBox seen;
     AnswerRealBox(seen, QMessageBox::StandardButton(press));
-    QCOMPARE(ui::MsgBox(prompt, buttons), result);
+    // Error boxes carry details here, as the program's do; the others none.
+    const QString details = buttons & ui::MB_ICONERROR ? QStringLiteral("S: 550 <b>no</b>\r\n") : QString();
+    QCOMPARE(ui::MsgBox(prompt, buttons, QString(), details), result);
+    QCOMPARE(seen.Details, QString(details).replace("\r\n", "\n")); // plain text, LF breaks
     QCOMPARE(seen.Title, QStringLiteral("Kestrine"));
     QCOMPARE(seen.Text, QStringLiteral("first <b>line</b>\nsecond line\n"));
     QCOMPARE(seen.Format, Qt::PlainText);
@@ -175,6 +183,10 @@ private slots:
              qPrintable(QStringLiteral("box %1 x %2").arg(seen.Frame.width()).arg(seen.Frame.height())));
     QVERIFY(seen.ButtonsOnScreen);
     QVERIFY(seen.Copied.contains(QString(prompt).replace("\r\n", "\n")));
+    AnswerRealBox(seen, buttons & ui::MB_YESNO ? QMessageBox::Yes : QMessageBox::Ok);
+    ui::MsgBox(prompt, buttons, title, prompt + "\r\nC: RCPT TO:<" + QString(20000, u'x') + ">");
+    QVERIFY(seen.Screen.contains(seen.Frame) && seen.ButtonsOnScreen);     // with its details shown too
+    QVERIFY(seen.Frame.width() >= std::min(seen.Screen.width() / 2, 500)); // wide enough for their lines
     QFont titleFont = QApplication::font();
     titleFont.setBold(true);
     titleFont.setPixelSize(15);

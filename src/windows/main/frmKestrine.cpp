@@ -78,6 +78,7 @@ void frmKestrine::Load() {
 
 bool frmKestrine::SendEmail() {
   bool result = false;
+  conversation_.clear();
   std::unique_ptr<mail::NewMail> objNewMail;
   const auto report = [](const ErrorRecord &failure) {
     HandlingError handling(failure);
@@ -118,14 +119,17 @@ bool frmKestrine::SendEmail() {
                        QStringLiteral("Internal error: %1").arg(QString::fromLocal8Bit(failure.what()))));
   }
 
-  // Exit block: the mail object goes on every path.
+  // Exit block: the mail object goes on every path, its conversation kept for
+  // the box that follows.
+  if (objNewMail)
+    conversation_ = objNewMail->Conversation();
   objNewMail.reset();
   return result;
 }
 
 void frmKestrine::cmdSendEmail_Click() {
   if (SendEmail())
-    ui::MsgBox(QStringLiteral("Send Email OK"), ui::MB_OK);
+    ui::MsgBox(QStringLiteral("Send Email OK"), ui::MB_OK, QString(), conversation_);
 }
 
 void frmKestrine::cmdAbout_Click() { frmAbout::Instance().Show(this); }

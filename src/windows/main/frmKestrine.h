@@ -17,7 +17,9 @@ public:
   frmKestrine();
 
   // Submits one message built from the fields; true when the mail service
-  // accepted it. Failures are reported here and never passed on.
+  // accepted it. Failures are reported here, with the details their Error
+  // record carries (the mail component's carry the SMTP dialogue), and never
+  // passed on.
   bool SendEmail();
 
   ui::TextBox txtFrom{*this, "txtFrom"};
@@ -34,4 +36,8 @@ protected:
 private:
   void cmdSendEmail_Click();
   void cmdAbout_Click();
+
+  // The SMTP dialogue of the last SendEmail, kept from its mail object before
+  // that goes; empty when nothing was sent.
+  QString conversation_;
 };

@@ -58,6 +58,9 @@ private slots:
     QCOMPARE(boxes.Shown[1].Title, QStringLiteral("Kestrine"));
     QCOMPARE(server.messages().size(), 1);
     QCOMPARE(server.messages()[0].recipients, QStringList{"someone@example.com"});
+    // Behind the OK: the dialogue, up to the server's reply to the end of data.
+    QVERIFY2(boxes.Shown[1].Details.trimmed().endsWith(QLatin1String("250 OK queued")),
+             qPrintable(boxes.Shown[1].Details));
   }
 
   void placeholderAnywhereInAnyCaseAsks_data() {
@@ -196,6 +199,7 @@ private slots:
                  QLatin1String("Err_SendEmail\r\nError code = 550\r\nDescription = ")),
              qPrintable(boxes.Shown[0].Prompt));
     QVERIFY(boxes.Shown[0].Prompt.contains(QLatin1String("Recipient address rejected")));
+    QVERIFY(boxes.Shown[0].Details.contains(QLatin1String("Recipient address rejected")));
   }
 
   // One press, one attempt: presses that arrive while a box is open (a screen
