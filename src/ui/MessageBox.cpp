@@ -48,7 +48,8 @@ QMessageBox::Icon IconFor(int buttons) {
 
 // The box as plain text, framed the way administrators know from other
 // systems' boxes, so that a report pasted into a ticket reads the same. The
-// prompt is copied whole, even where the box shows it shortened.
+// prompt is copied whole, even where the box shows it shortened; details,
+// when the box has them, follow as a last part.
 QString BoxAsText(const QMessageBox &box, const QString &prompt) {
   const QString rule = QStringLiteral("---------------------------\n");
   QStringList buttons;
@@ -56,8 +57,12 @@ QString BoxAsText(const QMessageBox &box, const QString &prompt) {
   for (QAbstractButton *button : box.buttons())
     if (box.buttonRole(button) != QMessageBox::ActionRole)
       buttons << button->text().remove(QLatin1Char('&'));
-  return rule + box.windowTitle() + QLatin1Char('\n') + rule + prompt + QLatin1Char('\n') + rule +
-         buttons.join(QLatin1String("   ")) + QLatin1Char('\n') + rule;
+  QString text = rule + box.windowTitle() + QLatin1Char('\n') + rule + prompt + QLatin1Char('\n') + rule +
+                 buttons.join(QLatin1String("   ")) + QLatin1Char('\n') + rule;
+  // The details (the SMTP dialogue) go with the report, shown or not.
+  if (!box.detailedText().isEmpty())
+    text += box.detailedText() + QLatin1Char('\n') + rule;
+  return text;
 }
 
 // Ctrl+C copies the whole box, so that an error report can be pasted elsewhere.

@@ -245,6 +245,12 @@ private slots:
     QVERIFY2(clock.elapsed() < totalMs + 5000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(boxes.Shown.size(), std::size_t(1));
     const ui::MessageBoxRequest box = boxes.Shown[0];
+    // The dialogue behind the box, ending with the final reply when accepted;
+    // none for input refused before any connection.
+    QCOMPARE(box.Details.isEmpty(), badInput);
+    if (code == 0)
+      QVERIFY2(box.Details.section(u'\n', -1).startsWith(u"The server accepted the message: 2"),
+               qPrintable(box.Details));
 
     if (code == 0) {
       QCOMPARE(box.Prompt, QStringLiteral("Send Email OK"));

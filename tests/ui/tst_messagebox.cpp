@@ -146,7 +146,8 @@ private slots:
     const QString rule = QStringLiteral("---------------------------\n");
     QCOMPARE(seen.Copied, rule + "Kestrine\n" + rule + seen.Text + "\n" + rule +
                               (buttons & ui::MB_YESNO ? QStringLiteral("Yes   No") : QStringLiteral("OK")) +
-                              "\n" + rule);
+                              "\n" + rule +
+                              (seen.Details.isEmpty() ? QString() : seen.Details + "\n" + rule));
   }
 
   // However long the prompt, the box fits the screen with its buttons in view;
