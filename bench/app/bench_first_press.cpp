@@ -6,7 +6,7 @@
 //   bench_first_press HOST PORT TO LATER
 //
 // prints "loaded_before 0|1", "first_ms X", "later_ms Y1 Y2 ..." and
-// "loaded_after 0|1" (whether libcurl was mapped before the first press and
+// "loaded_after 0|1" (whether Qt Network was mapped before the first press and
 // the module after it).
 #include "mail/SubmissionTarget.h"
 #include "ui/Application.h"
@@ -77,7 +77,7 @@ int main(int argc, char *argv[]) {
     return std::chrono::duration<double, std::milli>(*okShown - pressed).count();
   };
 
-  std::printf("loaded_before %d\n", Mapped("libcurl.so") ? 1 : 0);
+  std::printf("loaded_before %d\n", Mapped("libQt6Network.so") ? 1 : 0);
   const double first = press();
   if (first < 0)
     return 1;

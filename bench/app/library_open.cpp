@@ -1,7 +1,7 @@
-// What the first press of "Send Email" cannot avoid: opening libcurl, GMime
+// What the first press of "Send Email" cannot avoid: opening Qt Network, GMime
 // and their libraries in a process that already shows a Qt window, and the
 // machine's price for first touching a fresh page of memory, which opening
-// libcurl's libraries pays some 500 times.
+// the libraries pays hundreds of times.
 //
 //   bench_library_open LIBRARY...
 //

@@ -27,7 +27,7 @@ public:
   QString Text() const;
 
 private:
-  void Add(const QString &line);
+  void Add(const QString &text);
 
   QElapsedTimer clock_;
   QStringList lines_;

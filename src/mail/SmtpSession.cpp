@@ -3,7 +3,10 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QSslCipher>
+#include <QSslSocket>
 #include <QStringList>
+
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -58,7 +61,8 @@ bool SmtpReply::Offers(const QByteArray &keyword) const {
 
 SmtpSession::SmtpSession(const QString &host, std::uint16_t port, const Timeouts &bounds,
                          Conversation &conversation)
-    : host_(host), port_(port), bounds_(bounds), conversation_(conversation), started_(Clock::now()) {
+    : host_(host), port_(port), bounds_(bounds), conversation_(conversation), started_(Clock::now()),
+      socket_(std::make_unique<QTcpSocket>()) {
   failure_.server = QStringLiteral("%1 port %2").arg(host).arg(port);
 }
 
@@ -139,32 +143,35 @@ void SmtpSession::Connect() {
     const Deadline deadline = Within(bounds_.Connect);
     const QString where = QStringLiteral("%1 port %2").arg(address.toString()).arg(port_);
     conversation_.Note(QStringLiteral("connecting to ") + where);
-    socket_.connectToHost(address, port_);
-    if (socket_.waitForConnected(MillisecondsLeft(deadline))) {
+    socket_->connectToHost(address, port_);
+    if (socket_->waitForConnected(MillisecondsLeft(deadline))) {
+      // Each command is one small write after the last reply: Nagle's
+      // algorithm would hold the end of data back for the content's ACK.
+      socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
       conversation_.Note(QStringLiteral("connected to ") + where);
       return;
     }
     QString result;
-    if (socket_.error() == QAbstractSocket::SocketTimeoutError) {
-      socket_.abort();
+    if (socket_->error() == QAbstractSocket::SocketTimeoutError) {
+      socket_->abort();
       if (deadline.whole)
         TimedOut(deadline);
       result = QStringLiteral("no answer within %1").arg(Duration(bounds_.Connect));
       timedOut = true;
-    } else if (socket_.error() == QAbstractSocket::RemoteHostClosedError ||
-               socket_.error() == QAbstractSocket::UnfinishedSocketOperationError) {
+    } else if (socket_->error() == QAbstractSocket::RemoteHostClosedError ||
+               socket_->error() == QAbstractSocket::UnfinishedSocketOperationError) {
       // The server took the connection and reset it before Qt saw it made
       // (Qt then reports an unfinished operation): it is there, and went.
-      socket_.abort();
+      socket_->abort();
       conversation_.Note(QStringLiteral("connected to %1, and reset at once").arg(where));
       Begin(Step::Greeting, {});
       ConnectionLost();
-    } else if (socket_.error() == QAbstractSocket::ConnectionRefusedError) {
+    } else if (socket_->error() == QAbstractSocket::ConnectionRefusedError) {
       result = QStringLiteral("connection refused (nothing is listening on that port)");
     } else {
-      result = socket_.errorString();
+      result = socket_->errorString();
     }
-    socket_.abort();
+    socket_->abort();
     conversation_.Note(where + QStringLiteral(": ") + result);
     tried << (addresses.size() == 1 ? result : where + QStringLiteral(": ") + result);
   }
@@ -175,11 +182,11 @@ void SmtpSession::Connect() {
 }
 
 void SmtpSession::Receive(const Deadline &deadline) {
-  const bool arrived = socket_.waitForReadyRead(MillisecondsLeft(deadline));
-  unread_ += socket_.readAll();
+  const bool arrived = socket_->waitForReadyRead(MillisecondsLeft(deadline));
+  unread_ += socket_->readAll();
   if (arrived)
     return;
-  if (!Connected() || socket_.error() != QAbstractSocket::SocketTimeoutError)
+  if (!Connected() || socket_->error() != QAbstractSocket::SocketTimeoutError)
     closed_ = true;
   else if (Clock::now() >= deadline.at)
     TimedOut(deadline);
@@ -251,8 +258,8 @@ SmtpReply SmtpSession::ReadReply() {
 
 void SmtpSession::CheckNothingUnread(const QString &next) {
   if (unread_.isEmpty() && Connected()) {
-    socket_.waitForReadyRead(0);
-    unread_ += socket_.readAll();
+    socket_->waitForReadyRead(0);
+    unread_ += socket_->readAll();
   }
   if (!unread_.isEmpty()) {
     QList<QByteArray> early = unread_.left(kLongestReply).trimmed().split('\n');
@@ -268,15 +275,15 @@ void SmtpSession::CheckNothingUnread(const QString &next) {
     ConnectionLost();
 }
 
-void SmtpSession::Write(const char *data, qsizetype size) {
-  if (size > 0 && socket_.write(data, size) != size)
+void SmtpSession::Write(const char *data, qsizetype size, qsizetype keep) {
+  if (size > 0 && socket_->write(data, size) != size)
     ConnectionLost();
   // Each wait gets the reply bound afresh: the server is taking what we send.
-  while (socket_.bytesToWrite() > (failure_.step == Step::MessageContent ? kBuffered : 0)) {
+  while (socket_->bytesToWrite() > keep) {
     const Deadline deadline = Within(bounds_.Reply);
-    if (socket_.waitForBytesWritten(MillisecondsLeft(deadline)))
+    if (socket_->waitForBytesWritten(MillisecondsLeft(deadline)))
       continue;
-    if (!Connected() || socket_.error() != QAbstractSocket::SocketTimeoutError)
+    if (!Connected() || socket_->error() != QAbstractSocket::SocketTimeoutError)
       ConnectionLost();
     if (Clock::now() >= deadline.at)
       TimedOut(deadline);
@@ -285,7 +292,7 @@ void SmtpSession::Write(const char *data, qsizetype size) {
 
 SmtpReply SmtpSession::Greeting() {
   Begin(Step::Greeting, {});
-  const SmtpReply reply = ReadReply();
+  SmtpReply reply = ReadReply();
   failure_.greeting = reply.Text();
   if (reply.code != 220)
     Unexpected(reply);
@@ -297,7 +304,7 @@ SmtpReply SmtpSession::Command(Step step, const QByteArray &command) {
   Begin(step, QString::fromUtf8(command));
   conversation_.Sent(command);
   const QByteArray line = command + "\r\n";
-  Write(line.constData(), line.size());
+  Write(line.constData(), line.size(), 0);
   return ReadReply();
 }
 
@@ -305,8 +312,8 @@ void SmtpSession::StartTls() {
   // In TLS the client speaks first: anything the server sent after its 220
   // is no handshake.
   if (unread_.isEmpty()) {
-    socket_.waitForReadyRead(0);
-    unread_ += socket_.readAll();
+    socket_->waitForReadyRead(0);
+    unread_ += socket_->readAll();
   }
   if (!unread_.isEmpty()) {
     conversation_.Received(unread_.left(kLongestReply).trimmed());
@@ -315,19 +322,33 @@ void SmtpSession::StartTls() {
              .arg(Visible(QString::fromUtf8(unread_.left(200)).trimmed())));
   }
   const Deadline deadline = Within(bounds_.Reply);
+  // The connection moves to a TLS socket only now: making one loads Qt's TLS
+  // backend and OpenSSL, some 10 ms that a server without STARTTLS never
+  // needs. The plain socket lets go of its own descriptor only; the
+  // connection goes on in the copy.
+  auto tls = std::make_unique<QSslSocket>();
+  const int descriptor = ::dup(static_cast<int>(socket_->socketDescriptor()));
+  if (descriptor < 0 || !tls->setSocketDescriptor(descriptor)) {
+    if (descriptor >= 0)
+      ::close(descriptor);
+    Fail(kTlsFailure, {}, QStringLiteral("the connection could not be handed to TLS: ") + tls->errorString());
+  }
+  socket_->abort();
+  socket_ = std::move(tls);
+  auto *const secure = static_cast<QSslSocket *>(socket_.get());
   // A local service usually has a self-signed certificate: on loopback,
   // encryption without verification is better than none; elsewhere, verify.
-  socket_.setPeerVerifyMode(socket_.peerAddress().isLoopback() ? QSslSocket::VerifyNone
+  secure->setPeerVerifyMode(secure->peerAddress().isLoopback() ? QSslSocket::VerifyNone
                                                                : QSslSocket::VerifyPeer);
-  socket_.setPeerVerifyName(host_);
-  socket_.startClientEncryption();
-  while (!socket_.isEncrypted()) {
-    if (socket_.waitForEncrypted(MillisecondsLeft(deadline)))
+  secure->setPeerVerifyName(host_);
+  secure->startClientEncryption();
+  while (!secure->isEncrypted()) {
+    if (secure->waitForEncrypted(MillisecondsLeft(deadline)))
       break;
-    if (!Connected() || socket_.error() != QAbstractSocket::SocketTimeoutError)
-      Fail(kTlsFailure, {}, socket_.errorString());
+    if (!Connected() || secure->error() != QAbstractSocket::SocketTimeoutError)
+      Fail(kTlsFailure, {}, secure->errorString());
   }
-  const QSslCipher cipher = socket_.sessionCipher();
+  const QSslCipher cipher = secure->sessionCipher();
   conversation_.Note(QStringLiteral("TLS established: %1, %2").arg(cipher.protocolString(), cipher.name()));
 }
 
@@ -338,23 +359,25 @@ SmtpReply SmtpSession::Content(const QByteArray &message) {
                      " octets]");
   // Dot-stuffing: a line that starts with "." gets one more in front.
   if (message.startsWith('.'))
-    Write(".", 1);
+    Write(".", 1, kBuffered);
   for (qsizetype from = 0; from < message.size();) {
     const qsizetype dot = message.indexOf("\n.", from);
     const qsizetype upTo = dot < 0 ? message.size() : dot + 1;
     for (; from < upTo; from += kPiece)
-      Write(message.constData() + from, std::min(kPiece, upTo - from));
+      Write(message.constData() + from, std::min(kPiece, upTo - from), kBuffered);
     from = upTo;
     if (dot >= 0)
-      Write(".", 1);
+      Write(".", 1, kBuffered);
   }
   if (!message.isEmpty() && !message.endsWith("\r\n"))
-    Write("\r\n", 2);
-  Write(nullptr, 0);
+    Write("\r\n", 2, kBuffered);
+  // All of it out before the end of data: a close until then is a close
+  // during the content.
+  Write(nullptr, 0, 0);
   CheckNothingUnread(QStringLiteral("the end of the message data"));
   Begin(Step::EndOfData, {});
   conversation_.Sent(".");
-  Write(".\r\n", 3);
+  Write(".\r\n", 3, 0);
   return ReadReply();
 }
 
@@ -370,13 +393,13 @@ void SmtpSession::Quit() noexcept {
     unread_.clear();
     taken_ = 0;
     conversation_.Sent("QUIT");
-    socket_.write("QUIT\r\n");
-    while (socket_.bytesToWrite() > 0 && left() > 0 && socket_.waitForBytesWritten(left())) {
+    socket_->write("QUIT\r\n");
+    while (socket_->bytesToWrite() > 0 && left() > 0 && socket_->waitForBytesWritten(left())) {
     }
     bool answered = false;
     while (!answered && Connected() && left() > 0) {
-      socket_.waitForReadyRead(left());
-      unread_ += socket_.readAll();
+      socket_->waitForReadyRead(left());
+      unread_ += socket_->readAll();
       for (QByteArray line; !answered && TakeLine(line);) {
         conversation_.Received(line);
         answered = !IsReplyLine(line) || IsLastLine(line);
@@ -384,7 +407,7 @@ void SmtpSession::Quit() noexcept {
     }
   } catch (...) {
   }
-  socket_.abort();
+  socket_->abort();
 }
 
 } // namespace mail

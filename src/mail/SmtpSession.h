@@ -6,11 +6,12 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QSslSocket>
 #include <QString>
+#include <QTcpSocket>
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 
 namespace mail {
 
@@ -60,7 +61,7 @@ public:
   [[noreturn]] void Fail(std::int32_t number, const QString &text = {}, const QString &detail = {});
 
   // Whether the connection still stands (a QUIT may follow a failure).
-  bool Connected() const { return socket_.state() == QAbstractSocket::ConnectedState; }
+  bool Connected() const { return socket_->state() == QAbstractSocket::ConnectedState; }
 
 private:
   using Clock = std::chrono::steady_clock;
@@ -75,9 +76,9 @@ private:
   [[noreturn]] void TimedOut(const Deadline &deadline);
   [[noreturn]] void ConnectionLost();
   void Begin(Step step, const QString &command);
-  // Writes `size` octets and waits until the socket holds no more than a
-  // little of the content (nothing of a command).
-  void Write(const char *data, qsizetype size);
+  // Writes `size` octets and waits until the socket holds no more than `keep`
+  // unsent.
+  void Write(const char *data, qsizetype size, qsizetype keep);
   void Receive(const Deadline &deadline);
   // Raises 1011 when the server has said anything that was not asked for:
   // `next` is what was about to go out.
@@ -92,8 +93,8 @@ private:
   Timeouts bounds_;
   Conversation &conversation_;
   Clock::time_point started_;
-  QSslSocket socket_;
-  QByteArray unread_; // received; from taken_ on, not yet taken as a reply line
+  std::unique_ptr<QTcpSocket> socket_; // a QSslSocket once STARTTLS begins
+  QByteArray unread_;                  // received; from taken_ on, not yet taken as a reply line
   qsizetype taken_ = 0;
   bool closed_ = false;
   Failure failure_; // what a failure now would report

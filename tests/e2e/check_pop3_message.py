@@ -2,7 +2,10 @@
 it against what Kestrine was given. Prints the header block as retrieved.
 
 usage: check_pop3_message.py USER PASSWORD NUMBER FROM TO SUBJECT IMPORTANCE
-                             X_PRIORITY BODY_FILE
+                             X_PRIORITY BODY_FILE QUEUE_ID
+
+QUEUE_ID is the id Postfix named when it accepted the message (the OK box's
+details end with that reply): the Received header Postfix added carries it.
 
 NUMBER is the message's number in the mailbox, which must then hold exactly
 NUMBER messages: each press of Send Email that was answered OK adds one, and
@@ -14,7 +17,7 @@ import sys
 import time
 
 (user, password, number, sender, recipient, subject, importance, priority,
- body_file) = sys.argv[1:10]
+ body_file, queue_id) = sys.argv[1:11]
 number = int(number)
 with open(body_file, "rb") as f:
     expected_body = f.read().decode("utf-8")
@@ -69,6 +72,9 @@ x_priority = header("X-Priority")
 expect("X-Priority", x_priority.split()[0] if x_priority else None, priority)
 expect("X-Mailer", header("X-Mailer"), "Kestrine 1.00")
 expect("Content-Type", message.get_content_type(), "text/plain")
+received = [str(value) for value in message.get_all("Received") or []]
+if not queue_id or not any(f" id {queue_id}" in value for value in received):
+    problems.append(f"no Received header names the queue id {queue_id!r} of the OK box: {received}")
 got_lines = message.get_content().replace("\r\n", "\n").split("\n")
 want_lines = expected_body.replace("\r\n", "\n").split("\n")
 if len(got_lines) != len(want_lines):

@@ -87,7 +87,7 @@ copy_focused_text() {
 
 # Waits for a message box (a window titled "Kestrine") and copies it with
 # Ctrl+C, as a user copies a box into a ticket. Prints the copy: rules framing
-# the title, the prompt and the buttons. Fails when no box shows within
+# the title, the prompt, the buttons and the details, when the box has them. Fails when no box shows within
 # ${1:-15} seconds.
 read_message_box() {
   local box copied
@@ -107,10 +107,10 @@ read_message_box() {
   echo "the box could not be read"; return 1
 }
 
-# One part of a copied box: title, prompt or buttons.
+# One part of a copied box: title, prompt, buttons or details.
 box_part() {
   local n
-  case "$1" in title) n=1 ;; prompt) n=2 ;; buttons) n=3 ;; esac
+  case "$1" in title) n=1 ;; prompt) n=2 ;; buttons) n=3 ;; details) n=4 ;; esac
   awk -v want="$n" '/^-+$/ {part++; next} part == want' <<<"$2"
 }
 

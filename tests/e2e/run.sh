@@ -117,9 +117,13 @@ printf '%s\r\n' \
   'Outlook Express, Eudoro or Netscape.' \
   '' \
   'You can uninstall Kestrine via Control Panel , Add/Remove Programs.' >"$E2E_DIR/expected-body.txt"
-check_message() { # NUMBER
+check_message() { # NUMBER QUEUE_ID
   /usr/bin/python3 "$here/check_pop3_message.py" "$mail_user" "$mail_password" "$1" \
-    "$sender" "$recipient" "Kestrine Server" high 1 "$E2E_DIR/expected-body.txt"
+    "$sender" "$recipient" "Kestrine Server" high 1 "$E2E_DIR/expected-body.txt" "$2"
+}
+# The queue id Postfix named in its final reply, as the OK box's details end.
+queue_id() { # BOX
+  box_part details "$1" | tail -n 1 | sed -n 's/^The server accepted the message: 250 .*queued as \([0-9A-Za-z]*\).*/\1/p'
 }
 
 echo "== Send Email with the default recipient: the question, answered No"
@@ -141,9 +145,11 @@ press_send_email
 box=$(read_message_box) || fail "no box after Send Email"
 echo "$box"
 expect_box "$box" OK 'Send Email OK'
+id=$(queue_id "$box")
+[ -n "$id" ] || fail "the OK box's details end with no queue id"
 close_message_box
 no_message_box_within 2 || fail "a second box followed Send Email OK"
-check_message 1
+check_message 1 "$id"
 
 echo "== sending again with Postfix stopped"
 mail_stack_stop_postfix
@@ -163,8 +169,9 @@ press_send_email
 box=$(read_message_box) || fail "no box after Send Email with Postfix back"
 echo "$box"
 expect_box "$box" OK 'Send Email OK'
+id=$(queue_id "$box")
 close_message_box
-check_message 2
+check_message 2 "$id"
 
 # The question answered No and the refused connection reached no server:
 # Postfix saw exactly the two submissions that were answered OK.
