@@ -345,8 +345,10 @@ void SmtpSession::StartTls() {
   while (!secure->isEncrypted()) {
     if (secure->waitForEncrypted(MillisecondsLeft(deadline)))
       break;
-    if (!Connected() || secure->error() != QAbstractSocket::SocketTimeoutError)
+    if (!Connected() || secure->error() != QAbstractSocket::SocketTimeoutError) {
+      conversation_.Note(QStringLiteral("TLS failed: ") + secure->errorString());
       Fail(kTlsFailure, {}, secure->errorString());
+    }
   }
   const QSslCipher cipher = secure->sessionCipher();
   conversation_.Note(QStringLiteral("TLS established: %1, %2").arg(cipher.protocolString(), cipher.name()));
@@ -382,8 +384,12 @@ SmtpReply SmtpSession::Content(const QByteArray &message) {
 }
 
 void SmtpSession::Quit() noexcept {
-  if (!Connected())
+  // Between 354 and the end of data the server takes every line as content:
+  // a QUIT there would be part of the message, and get no answer.
+  if (!Connected() || failure_.step == Step::MessageContent) {
+    socket_->abort();
     return;
+  }
   try {
     const Clock::time_point until = Clock::now() + kQuitBound;
     const auto left = [&] {

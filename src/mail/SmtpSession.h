@@ -51,7 +51,8 @@ public:
   // After a 354 to DATA: the message (CR LF line ends), dot-stuffed, then the
   // end of data; returns its reply.
   SmtpReply Content(const QByteArray &message);
-  // The farewell, given at most a second; never raises.
+  // The farewell, given at most a second; none while the server reads the
+  // content. Never raises.
   void Quit() noexcept;
 
   // Raises the failure for `reply`, which does not fit the current step: the
