@@ -3,7 +3,7 @@
 # against it and stops it. Usage: bench/mail/run.sh [BUILD_DIR] [SMALL_RUNS] [LARGE_RUNS]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-build=${1:-$here/../../build}
+build=${1:-$here/../../build/default}
 bench=$build/bench/mail/bench_mail
 [ -x "$bench" ] || { echo "build bench_mail first: cmake --build $build --target bench_mail" >&2; exit 1; }
 

@@ -46,7 +46,8 @@ QString WhyNotTrusted(const QString &path, uid_t programOwner) {
     struct stat status {};
     if (lstat(QFile::encodeName(at).constData(), &status) == 0) {
       if (status.st_uid != 0 && status.st_uid != geteuid() && status.st_uid != programOwner)
-        return QStringLiteral("not used: %1 belongs to another user (uid %2)").arg(at).arg(status.st_uid);
+        return QStringLiteral("not used: %1 belongs to another user (uid %2)")
+            .arg(at, QString::number(status.st_uid));
       const bool everyoneWrites = !S_ISLNK(status.st_mode) && (status.st_mode & S_IWOTH) != 0;
       if (everyoneWrites && !(S_ISDIR(status.st_mode) && (status.st_mode & S_ISVTX) != 0))
         return QStringLiteral("not used: every user may write to %1").arg(at);

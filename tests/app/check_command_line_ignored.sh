@@ -7,9 +7,10 @@ set -u
 binary=$1
 unset DISPLAY WAYLAND_DISPLAY
 export QT_QPA_PLATFORM=offscreen
-timeout 3 "$binary" -platform xcb -style windows -reverse --anything 2>/tmp/kestrine-args.$$
+errors=$(mktemp)
+timeout 3 "$binary" -platform xcb -style windows -reverse --anything 2>"$errors"
 rc=$?
-err=$(cat /tmp/kestrine-args.$$); rm -f /tmp/kestrine-args.$$
+err=$(cat "$errors"); rm -f "$errors"
 if [ "$rc" -ne 124 ]; then
   echo "Kestrine exited with $rc instead of running; it read its arguments:"
   echo "$err"

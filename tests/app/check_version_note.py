@@ -21,6 +21,8 @@ EXPECTED = {
 }
 
 binary = sys.argv[1]
+EXPECTED["architecture"] = subprocess.run(["dpkg", "--print-architecture"], check=True, capture_output=True,
+                                          text=True).stdout.strip()
 notes = subprocess.run(["readelf", "--notes", binary], check=True, capture_output=True, text=True).stdout
 payloads = [line.split("Packaging Metadata:", 1)[1].strip()
             for line in notes.splitlines() if "Packaging Metadata:" in line]
