@@ -44,8 +44,8 @@ QString Conversation::Text() const {
     text += QStringLiteral("\n... %1 more lines (about %2 characters) left out: the details keep 64 KB.")
                 .arg(leftOutLines_)
                 .arg(leftOutCharacters_);
-  if (!conclusion_.isEmpty())
-    text += u'\n' + Visible(conclusion_);
+  for (const QString &line : conclusion_.split(u'\n', Qt::SkipEmptyParts))
+    text += u'\n' + Visible(line);
   return text;
 }
 

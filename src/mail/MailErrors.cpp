@@ -238,14 +238,18 @@ QString OutOfTurn(const Failure &f) {
                             : QStringLiteral("its reply to %1").arg(f.command);
   return QStringLiteral("The mail server at %1 sent \"%2\" out of turn: after %3, before %4 was sent. A "
                         "reply that comes before its command may belong to a command not yet sent, so "
-                        "nothing more was sent and the message was not delivered. Is a mail server really "
+                        "Kestrine went no further and the message was not delivered. Is a mail server really "
                         "listening on that port? Check its log.")
       .arg(f.server, Quote(f.text), after, f.next);
 }
 
 } // namespace
 
-QString Describe(const Failure &f) {
+QString Describe(const Failure &failure) {
+  // The commands quote the user's addresses: shown escaped like any quote.
+  Failure f = failure;
+  f.command = Visible(f.command);
+  f.next = Visible(f.next);
   if (IsServerRefusal(f.number))
     return Refusal(f);
   switch (f.number) {
@@ -283,7 +287,7 @@ QString Describe(const Failure &f) {
                "The address \"%1\" has non-ASCII characters before the \"@\", and the mail server at %2 "
                "does not offer SMTPUTF8. Use an ASCII address, or enable SMTPUTF8 in the mail server's "
                "settings, if it supports it. Nothing was sent.")
-        .arg(f.text, f.server);
+        .arg(Visible(f.text), f.server);
   case kNotSmtp:
     if (!f.next.isEmpty())
       return OutOfTurn(f);

@@ -11,8 +11,8 @@ namespace mail {
 // Every wait of a submission is bounded by these.
 struct Timeouts {
   std::chrono::milliseconds Connect{10000}; // the TCP connection to each address tried
-  std::chrono::milliseconds Reply{30000}; // any one server reply, and the content going out
-  std::chrono::milliseconds Total{60000}; // the whole submission
+  std::chrono::milliseconds Reply{30000};   // any one server reply, and the content going out
+  std::chrono::milliseconds Total{60000};   // the whole submission
 };
 
 // One message for the local mail service. Create it, set its fields, Send it

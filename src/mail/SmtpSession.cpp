@@ -8,6 +8,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <algorithm>
 
 namespace mail {
@@ -23,6 +26,8 @@ constexpr qsizetype kLongestReply = qsizetype{64} * 1024;
 // goes out in pieces, not copied whole.
 constexpr qsizetype kPiece = qsizetype{256} * 1024;
 constexpr qsizetype kBuffered = qsizetype{1024} * 1024;
+// What the socket may hold of what the server sent and we have not read.
+constexpr qsizetype kReadBuffer = qsizetype{1024} * 1024;
 // What QUIT gets after a failure or after the message was accepted: its answer
 // changes nothing, and a server that ignores it must not hold the caller.
 constexpr milliseconds kQuitBound{1000};
@@ -64,6 +69,8 @@ SmtpSession::SmtpSession(const QString &host, std::uint16_t port, const Timeouts
     : host_(host), port_(port), bounds_(bounds), conversation_(conversation), started_(Clock::now()),
       socket_(std::make_unique<QTcpSocket>()) {
   failure_.server = QStringLiteral("%1 port %2").arg(host).arg(port);
+  // A server that talks while we send must not fill memory without end.
+  socket_->setReadBufferSize(kReadBuffer);
 }
 
 SmtpSession::Deadline SmtpSession::Within(milliseconds bound) const {
@@ -89,6 +96,7 @@ void SmtpSession::TimedOut(const Deadline &deadline) {
 void SmtpSession::ConnectionLost() {
   closed_ = true;
   // Whatever it said before it went is worth quoting.
+  Drain();
   if (!unread_.isEmpty()) {
     failure_.reply = QString::fromUtf8(unread_.left(kLongestReply)).trimmed();
     conversation_.Received(unread_.left(kLongestReply).trimmed());
@@ -256,17 +264,29 @@ SmtpReply SmtpSession::ReadReply() {
   }
 }
 
-void SmtpSession::CheckNothingUnread(const QString &next) {
-  if (unread_.isEmpty() && Connected()) {
+void SmtpSession::Drain() {
+  Compact();
+  if (Connected())
     socket_->waitForReadyRead(0);
-    unread_ += socket_->readAll();
-  }
+  unread_ += socket_->readAll();
+}
+
+void SmtpSession::CheckNothingUnread(const QString &next) {
+  Drain();
   if (!unread_.isEmpty()) {
     QList<QByteArray> early = unread_.left(kLongestReply).trimmed().split('\n');
     for (QByteArray &line : early) {
       if (line.endsWith('\r'))
         line.chop(1);
       conversation_.Received(line);
+    }
+    // A server that must shut down may say 421 unasked, and close.
+    const bool closing = std::all_of(early.begin(), early.end(), [](const QByteArray &line) {
+      return IsReplyLine(line) && line.startsWith("421");
+    });
+    if (closing && IsLastLine(early.last())) {
+      failure_.reply = Lines(early);
+      Fail(421);
     }
     failure_.next = next;
     Fail(kNotSmtp, Lines(early));
@@ -275,11 +295,17 @@ void SmtpSession::CheckNothingUnread(const QString &next) {
     ConnectionLost();
 }
 
+qsizetype SmtpSession::Unsent() const {
+  // Under TLS what is encrypted waits in a buffer of its own.
+  const auto *secure = qobject_cast<const QSslSocket *>(socket_.get());
+  return socket_->bytesToWrite() + (secure ? secure->encryptedBytesToWrite() : 0);
+}
+
 void SmtpSession::Write(const char *data, qsizetype size, qsizetype keep) {
   if (size > 0 && socket_->write(data, size) != size)
     ConnectionLost();
   // Each wait gets the reply bound afresh: the server is taking what we send.
-  while (socket_->bytesToWrite() > keep) {
+  while (Unsent() > keep) {
     const Deadline deadline = Within(bounds_.Reply);
     if (socket_->waitForBytesWritten(MillisecondsLeft(deadline)))
       continue;
@@ -311,10 +337,7 @@ SmtpReply SmtpSession::Command(Step step, const QByteArray &command) {
 void SmtpSession::StartTls() {
   // In TLS the client speaks first: anything the server sent after its 220
   // is no handshake.
-  if (unread_.isEmpty()) {
-    socket_->waitForReadyRead(0);
-    unread_ += socket_->readAll();
-  }
+  Drain();
   if (!unread_.isEmpty()) {
     conversation_.Received(unread_.left(kLongestReply).trimmed());
     Fail(kTlsFailure, {},
@@ -331,10 +354,13 @@ void SmtpSession::StartTls() {
   if (descriptor < 0 || !tls->setSocketDescriptor(descriptor)) {
     if (descriptor >= 0)
       ::close(descriptor);
-    Fail(kTlsFailure, {}, QStringLiteral("the connection could not be handed to TLS: ") + tls->errorString());
+    Fail(kTlsFailure, {},
+         QStringLiteral("the connection could not be handed to TLS: ") +
+             (descriptor < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : tls->errorString()));
   }
   socket_->abort();
   socket_ = std::move(tls);
+  socket_->setReadBufferSize(kReadBuffer);
   auto *const secure = static_cast<QSslSocket *>(socket_.get());
   // A local service usually has a self-signed certificate: on loopback,
   // encryption without verification is better than none; elsewhere, verify.
@@ -355,8 +381,9 @@ void SmtpSession::StartTls() {
 }
 
 SmtpReply SmtpSession::Content(const QByteArray &message) {
-  CheckNothingUnread(QStringLiteral("the message content"));
+  // From the 354 on the server reads content: no QUIT after a failure here.
   Begin(Step::MessageContent, {});
+  CheckNothingUnread(QStringLiteral("the message content"));
   conversation_.Sent(QByteArrayLiteral("[the message content, ") + QByteArray::number(message.size()) +
                      " octets]");
   // Dot-stuffing: a line that starts with "." gets one more in front.

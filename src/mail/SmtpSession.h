@@ -88,6 +88,8 @@ private:
   // The next whole line received, without its line end (CR LF or LF alone).
   bool TakeLine(QByteArray &line);
   void Compact(); // drops the lines taken
+  void Drain();   // takes in whatever has arrived, also after a close
+  qsizetype Unsent() const;
 
   QString host_;
   std::uint16_t port_;

@@ -209,6 +209,10 @@ private slots:
     QTest::newRow("non-ASCII recipient, no SMTPUTF8")
         << "aiosmtpd" << QStringList{} << kSender << QStringLiteral("jörg@localhost") << kSubject << kBody
         << kReplyMs << kTotalMs << 1010 << QStringLiteral("SMTPUTF8") << QStringList{} << false;
+    QTest::newRow("a direction character in the recipient is quoted escaped")
+        << "aiosmtpd" << QStringList{} << kSender << QStringLiteral("\u202Eab@localhost") << kSubject << kBody
+        << kReplyMs << kTotalMs << 1010 << QStringLiteral("\"\\u{202E}ab@localhost\"") << QStringList{}
+        << false;
     QTest::newRow("non-ASCII domain goes in its ASCII form")
         << "aiosmtpd" << QStringList{} << kSender << QStringLiteral("postmaster@bücher.localhost") << kSubject
         << kBody << kReplyMs << kTotalMs << 0 << QString()

@@ -312,6 +312,9 @@ private slots:
             << peer << 421 << QStringList{"421 4.3.2 shutting down", "closing the connection"}
             << QStringList{"HELO "};
       }
+    QTest::newRow("421 unasked after the reply to MAIL, closed")
+        << QStringList{"--answer", "MAIL:250 ok\\n421 4.3.2 shutting down", "--close-after", "MAIL"} << 421
+        << QStringList{"421 4.3.2 shutting down"} << QStringList{"out of turn"};
     QTest::newRow("size refused at MAIL FROM")
         << QStringList{"--answer", "EHLO:250-peer\\n250 SIZE 100", "--answer",
                        "MAIL:552 5.3.4 Message size exceeds fixed limit"}
