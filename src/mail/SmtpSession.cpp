@@ -200,12 +200,14 @@ void SmtpSession::Receive(const Deadline &deadline) {
     TimedOut(deadline);
 }
 
-bool SmtpSession::TakeLine(QByteArray &line) {
+bool SmtpSession::TakeLine(QByteArray &line, qsizetype *octets) {
   const qsizetype end = unread_.indexOf('\n', taken_);
   if (end < 0) {
     Compact();
     return false;
   }
+  if (octets)
+    *octets += end + 1 - taken_;
   line = unread_.mid(taken_, end - taken_);
   if (line.endsWith('\r'))
     line.chop(1);
@@ -227,9 +229,8 @@ SmtpReply SmtpSession::ReadReply() {
     Fail(kNotSmtp, Lines(reply.lines.mid(0, 3)), QStringLiteral("the reply goes on past 64 KB without end"));
   };
   for (;;) {
-    for (QByteArray line; TakeLine(line);) {
+    for (QByteArray line; TakeLine(line, &size);) {
       conversation_.Received(line);
-      size += line.size() + 2;
       if (!IsReplyLine(line)) {
         failure_.reply = reply.Text();
         Fail(kNotSmtp, QString::fromUtf8(line.left(kLongestReply)),
@@ -274,12 +275,13 @@ void SmtpSession::Drain() {
 void SmtpSession::CheckNothingUnread(const QString &next) {
   Drain();
   if (!unread_.isEmpty()) {
-    QList<QByteArray> early = unread_.left(kLongestReply).trimmed().split('\n');
-    for (QByteArray &line : early) {
-      if (line.endsWith('\r'))
-        line.chop(1);
+    QList<QByteArray> early;
+    for (QByteArray line; early.size() < 100 && TakeLine(line);)
+      early << line;
+    if (early.size() < 100 && !unread_.isEmpty())
+      early << unread_.left(kLongestReply); // a line without its end yet
+    for (const QByteArray &line : early)
       conversation_.Received(line);
-    }
     // A server that must shut down may say 421 unasked, and close.
     const bool closing = std::all_of(early.begin(), early.end(), [](const QByteArray &line) {
       return IsReplyLine(line) && line.startsWith("421");

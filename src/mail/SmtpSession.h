@@ -85,8 +85,9 @@ private:
   // `next` is what was about to go out.
   void CheckNothingUnread(const QString &next);
   SmtpReply ReadReply();
-  // The next whole line received, without its line end (CR LF or LF alone).
-  bool TakeLine(QByteArray &line);
+  // The next whole line received, without its line end (CR LF or LF alone);
+  // adds the octets it took, line end included, to `octets`.
+  bool TakeLine(QByteArray &line, qsizetype *octets = nullptr);
   void Compact(); // drops the lines taken
   void Drain();   // takes in whatever has arrived, also after a close
   qsizetype Unsent() const;
