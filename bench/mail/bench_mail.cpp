@@ -1,9 +1,9 @@
 // Submission cost of NewMail against a bare SMTP dialogue for the same bytes
 // to the same local server, in the same run. Prints a table; see run.sh.
+#include "base/ErrorRecord.h"
 #include "mail/Compose.h"
 #include "mail/NewMail.h"
 #include "mail/Submission.h"
-#include "modules/ErrorRecord.h"
 
 #include <QFile>
 #include <QHostAddress>

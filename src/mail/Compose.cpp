@@ -1,6 +1,6 @@
 #include "mail/Compose.h"
 
-#include "app/Version.h"
+#include "base/Version.h"
 #include "mail/GMimeHandles.h"
 #include "mail/MailErrors.h"
 

@@ -1,6 +1,7 @@
 // The engine's side of the table in Engine.h: each entry point runs engine
 // code and turns whatever it throws into a reported outcome, so that nothing
 // C++ leaves the module.
+#include "base/ErrorRecord.h"
 #include "mail/Addresses.h"
 #include "mail/Compose.h"
 #include "mail/Conversation.h"
@@ -8,7 +9,6 @@
 #include "mail/GMimeHandles.h"
 #include "mail/MailErrors.h"
 #include "mail/Submission.h"
-#include "modules/ErrorRecord.h"
 
 #include <QDateTime>
 

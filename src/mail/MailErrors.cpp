@@ -1,6 +1,6 @@
 #include "mail/MailErrors.h"
 
-#include "modules/ErrorRecord.h"
+#include "base/ErrorRecord.h"
 
 #include <QStringList>
 

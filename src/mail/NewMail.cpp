@@ -1,10 +1,10 @@
 #include "mail/NewMail.h"
 
+#include "base/ErrorRecord.h"
 #include "mail/Compose.h"
 #include "mail/Engine.h"
 #include "mail/MailErrors.h"
 #include "mail/SubmissionTarget.h"
-#include "modules/ErrorRecord.h"
 
 #include <algorithm>
 #include <new>

@@ -1,6 +1,6 @@
 #include "ui/Application.h"
 
-#include "app/Version.h"
+#include "base/Version.h"
 #include "resources/Resources.h"
 #include "ui/AccessibleText.h"
 
@@ -14,7 +14,7 @@ Application::Application(const char *programPath)
   QApplication::setApplicationVersion(QString::fromUtf8(Version::kFileVersion));
   // The name of the installed desktop entry, which is also the Wayland app id:
   // docks and task switchers find the program's icon and name through it.
-  QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopFileName));
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(Version::kAppId));
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   QApplication::setFont(StandardFont());
   QApplication::setWindowIcon(resources::ApplicationIcon());

@@ -5,9 +5,6 @@
 
 namespace ui {
 
-// The desktop entry's name without ".desktop" (see packaging/).
-inline constexpr char kDesktopFileName[] = "example.brimvale.Kestrine";
-
 // The window system for this program's one thread. The command line is not
 // read: Qt is handed only the program's own path, so options such as
 // -platform or -style have no effect.

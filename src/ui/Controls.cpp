@@ -1,6 +1,6 @@
 #include "ui/Controls.h"
 
-#include "modules/ErrorRecord.h"
+#include "base/ErrorRecord.h"
 #include "ui/LineBreaks.h"
 #include "ui/MessageBox.h"
 #include "ui/Window.h"

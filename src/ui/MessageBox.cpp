@@ -1,6 +1,6 @@
 #include "ui/MessageBox.h"
 
-#include "app/Version.h"
+#include "base/Version.h"
 #include "ui/AccessibleText.h"
 #include "ui/LineBreaks.h"
 

@@ -1,9 +1,9 @@
 // Reading From and To texts: any text either gives mailboxes that the text
 // names, or one of the address errors; never anything else.
+#include "base/ErrorRecord.h"
 #include "fuzz/FuzzFields.h"
 #include "mail/Addresses.h"
 #include "mail/MailErrors.h"
-#include "modules/ErrorRecord.h"
 
 #include <cstdio>
 #include <cstdlib>

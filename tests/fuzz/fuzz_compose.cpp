@@ -2,12 +2,12 @@
 // well-formed message whose headers cannot be multiplied or added to from the
 // fields, whose recipients are exactly those the To text names, and whose body
 // is the text typed, line breaks aside.
+#include "base/ErrorRecord.h"
 #include "fuzz/FuzzFields.h"
 #include "mail/Addresses.h"
 #include "mail/Compose.h"
 #include "mail/GMimeHandles.h"
 #include "mail/MailErrors.h"
-#include "modules/ErrorRecord.h"
 
 #include <QByteArray>
 #include <QByteArrayList>

@@ -1,9 +1,9 @@
 #pragma once
 
 // Shared by the tests that send through NewMail to a real test server.
+#include "base/ErrorRecord.h"
 #include "mail/MailErrors.h"
 #include "mail/NewMail.h"
-#include "modules/ErrorRecord.h"
 #include "support/SmtpTestServer.h"
 
 #include <QString>

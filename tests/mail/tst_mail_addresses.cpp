@@ -1,7 +1,7 @@
 // Reading the From and To texts into mailboxes, and refusing what is not one.
+#include "base/ErrorRecord.h"
 #include "mail/Addresses.h"
 #include "mail/MailErrors.h"
-#include "modules/ErrorRecord.h"
 
 #include <QTest>
 

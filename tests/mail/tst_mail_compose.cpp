@@ -1,7 +1,8 @@
 // The message bytes as they go after DATA.
+#include "base/ErrorRecord.h"
+#include "base/Version.h"
 #include "mail/Compose.h"
 #include "mail/MailErrors.h"
-#include "modules/ErrorRecord.h"
 
 #include <QTest>
 
@@ -88,7 +89,7 @@ private slots:
     QCOMPARE(Header(message, "Content-Transfer-Encoding"), QByteArray("7bit"));
     QCOMPARE(Header(message, "Importance"), QByteArray("high"));
     QCOMPARE(Header(message, "X-Priority"), QByteArray("1"));
-    QCOMPARE(Header(message, "X-Mailer"), QByteArray("Kestrine 1.00"));
+    QCOMPARE(Header(message, "X-Mailer"), QByteArray(Version::kProductName) + ' ' + Version::kVersionText);
   }
 
   void bodyLineBreaksBecomeCrLf_data() {

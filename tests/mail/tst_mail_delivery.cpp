@@ -1,5 +1,6 @@
 // What a real SMTP server receives from NewMail, decoded by Python's email package.
 #include "MailTestHelpers.h"
+#include "base/Version.h"
 #include "mail/Submission.h"
 
 #include <QDateTime>
@@ -37,7 +38,8 @@ private slots:
     QCOMPARE(message->charset, QStringLiteral("utf-8"));
     QCOMPARE(message->header("Importance"), QStringLiteral("high"));
     QCOMPARE(message->header("X-Priority"), QStringLiteral("1"));
-    QCOMPARE(message->header("X-Mailer"), QStringLiteral("Kestrine 1.00"));
+    QCOMPARE(message->header("X-Mailer"), QStringLiteral("%1 %2").arg(QLatin1String(Version::kProductName),
+                                                                      QLatin1String(Version::kVersionText)));
     QCOMPARE(mailtest::Chomp(message->body), QStringLiteral("Hello from the test."));
     for (const QByteArray &line : message->raw.split('\n').mid(0, message->raw.count('\n')))
       QVERIFY2(line.endsWith('\r'), "a bare LF on the wire");

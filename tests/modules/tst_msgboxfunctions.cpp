@@ -1,5 +1,5 @@
 // The error report and the question, composed in the shared message buffer.
-#include "modules/ErrorRecord.h"
+#include "base/ErrorRecord.h"
 #include "modules/Global.h"
 #include "modules/MsgBoxFunctions.h"
 #include "tests/ui/BoxAnswerer.h"

@@ -8,4 +8,4 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 DESTDIR="$work/root" cmake --install "$build_dir" --prefix "$prefix" >"$work/install.log" \
   || { cat "$work/install.log"; exit 1; }
-/usr/bin/python3 "$(dirname "$0")/check_install_tree.py" "$work/root" "$prefix"
+/usr/bin/python3 "$(dirname "$0")/check_install_tree.py" "$work/root" "$prefix" "$build_dir/generated/identity.json"

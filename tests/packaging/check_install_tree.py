@@ -5,8 +5,9 @@ main window with the application icon, and its first press of "Send Email"
 opening the installed mail module and submitting (as root, in a private
 network namespace where a test server owns port 25).
 
-Usage: check_install_tree.py ROOT PREFIX"""
+Usage: check_install_tree.py ROOT PREFIX IDENTITY_JSON"""
 import configparser
+import json
 import os
 import struct
 import subprocess
@@ -17,7 +18,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "app"))
 from mail_module import (MailServer, RunningKestrine, XvfbSession, linked_mail_libraries,  # noqa: E402
                          mapped_mail_libraries, private_network, RECIPIENT)
 
-APP_ID = "example.brimvale.Kestrine"
 ICON_SIZES = [16, 24, 32, 48, 64, 128, 256]
 
 
@@ -29,7 +29,8 @@ def png_size(path):
     return struct.unpack(">II", header[16:24])
 
 
-def check_files(share, program, module):
+def check_files(share, program, module, identity):
+    app_id = identity["appId"]
     failures = []
     if not os.access(program, os.X_OK):
         failures.append(f"{program} is missing or not executable")
@@ -39,13 +40,13 @@ def check_files(share, program, module):
         failures.append(f"{module} is missing")
     elif sorted(name.split(".so")[0] for name in linked_mail_libraries(module)) != ["libQt6Network", "libgmime-3.0"]:
         failures.append(f"{module} links {linked_mail_libraries(module)}, not Qt Network and GMime")
-    desktop_path = os.path.join(share, "applications", f"{APP_ID}.desktop")
-    metainfo_path = os.path.join(share, "metainfo", f"{APP_ID}.metainfo.xml")
-    for path in (desktop_path, metainfo_path, os.path.join(share, "icons/hicolor/scalable/apps", f"{APP_ID}.svg")):
+    desktop_path = os.path.join(share, "applications", f"{app_id}.desktop")
+    metainfo_path = os.path.join(share, "metainfo", f"{app_id}.metainfo.xml")
+    for path in (desktop_path, metainfo_path, os.path.join(share, "icons/hicolor/scalable/apps", f"{app_id}.svg")):
         if not os.path.isfile(path):
             failures.append(f"{path} is missing")
     for size in ICON_SIZES:
-        path = os.path.join(share, f"icons/hicolor/{size}x{size}/apps/{APP_ID}.png")
+        path = os.path.join(share, f"icons/hicolor/{size}x{size}/apps/{app_id}.png")
         if not os.path.isfile(path):
             failures.append(f"{path} is missing")
         elif png_size(path) != (size, size):
@@ -61,15 +62,15 @@ def check_files(share, program, module):
         failures.append(f"Exec={desktop['Exec']} passes arguments the program never reads")
     if desktop.get("Exec") != os.path.basename(program):
         failures.append(f"Exec={desktop.get('Exec')} is not the installed program {os.path.basename(program)}")
-    if desktop.get("Icon") != APP_ID:
+    if desktop.get("Icon") != app_id:
         failures.append(f"Icon={desktop.get('Icon')} names no installed icon")
 
     component = ElementTree.parse(metainfo_path).getroot()
     expected = {
-        "id": APP_ID,
-        "launchable": f"{APP_ID}.desktop",
-        "developer_name": "Brimvale Systems Limited",
-        "releases/release[@version='1.0.0.0']": "",
+        "id": app_id,
+        "launchable": f"{app_id}.desktop",
+        "developer_name": identity["companyName"],
+        f"releases/release[@version='{identity['version']}'][@date='{identity['releaseDate']}']": "",
         "project_license": None,
         "summary": None,
     }
@@ -122,7 +123,9 @@ def main():
     root, prefix = sys.argv[1], sys.argv[2].lstrip("/")
     share = os.path.join(root, prefix, "share")
     program = os.path.join(root, prefix, "bin", "Kestrine")
-    failures = check_files(share, program, os.path.join(root, prefix, "lib", "kestrine", "kestrine-mail.so"))
+    with open(sys.argv[3], encoding="utf-8") as identity:
+        failures = check_files(share, program, os.path.join(root, prefix, "lib", "kestrine", "kestrine-mail.so"),
+                               json.load(identity))
     if not failures:
         failures = check_program_starts(program)
     submitted = "not checked: it needs root for a private network namespace"

@@ -23,6 +23,7 @@ for file in usr/bin/Kestrine usr/lib/kestrine/kestrine-mail.so; do
     *"not stripped"*) echo "FAIL: the packaged $file still carries its debugging symbols"; exit 1 ;;
   esac
 done
-desktop-file-validate "$work/root/usr/share/applications/example.brimvale.Kestrine.desktop"
-/usr/bin/python3 "$(dirname "$0")/check_install_tree.py" "$work/root" /usr
+app_id=$(/usr/bin/python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["appId"])' "$build_dir/generated/identity.json")
+desktop-file-validate "$work/root/usr/share/applications/$app_id.desktop"
+/usr/bin/python3 "$(dirname "$0")/check_install_tree.py" "$work/root" /usr "$build_dir/generated/identity.json"
 echo "package size: $(stat -c %s "$deb") bytes"

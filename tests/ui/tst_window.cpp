@@ -1,6 +1,6 @@
 // The window layer: creation from a control table, load and reload, controls'
 // texts and lists, tab order and focus, labels as accessible names.
-#include "modules/ErrorRecord.h"
+#include "base/ErrorRecord.h"
 #include "ui/Application.h"
 #include "ui/Controls.h"
 #include "ui/Window.h"

@@ -1,6 +1,6 @@
 #include "windows/about/frmAbout.h"
 
-#include "app/Version.h"
+#include "base/Version.h"
 #include "resources/Resources.h"
 
 using ui::Kind;
@@ -30,8 +30,8 @@ void frmAbout::Load() {
   const QString crlf = QStringLiteral("\r\n");
   QString info;
   info += QString::fromUtf8(Version::kLegalCopyright) + crlf;
-  info += QStringLiteral("Web Site: ") + QStringLiteral("www.brimvale.example") + crlf;
-  info += QStringLiteral("Email: ") + QStringLiteral("support@brimvale.example") + crlf;
+  info += QStringLiteral("Web Site: ") + QString::fromUtf8(Version::kWebSite) + crlf;
+  info += QStringLiteral("Email: ") + QString::fromUtf8(Version::kSupportAddress) + crlf;
   info += crlf;
   info += QStringLiteral("Free for testing your mail server.") + crlf;
   info += QStringLiteral("Provided as is, without warranty.") + crlf;

@@ -1,7 +1,7 @@
 #include "windows/main/frmKestrine.h"
 
+#include "base/ErrorRecord.h"
 #include "mail/NewMail.h"
-#include "modules/ErrorRecord.h"
 #include "modules/Global.h"
 #include "modules/MsgBoxFunctions.h"
 #include "ui/BusyCursor.h"

@@ -1,4 +1,4 @@
-#include "modules/ErrorRecord.h"
+#include "base/ErrorRecord.h"
 
 #include <utility>
 

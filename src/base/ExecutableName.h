@@ -2,10 +2,10 @@
 
 #include <QString>
 
-namespace app {
+namespace base {
 
 // The running executable's file name without directory and extension, read
 // from the running file: a copy saved under another name reports that name.
 QString ExecutableName();
 
-} // namespace app
+} // namespace base

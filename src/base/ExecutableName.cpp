@@ -1,10 +1,10 @@
-#include "app/ExecutableName.h"
+#include "base/ExecutableName.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 
-namespace app {
+namespace base {
 
 QString ExecutableName() { return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName(); }
 
-} // namespace app
+} // namespace base
