@@ -22,7 +22,7 @@ import subprocess
 import sys
 import time
 
-from kestrine_driver import BOX, Kestrine, XvfbSession
+from kestrine_driver import BOX, Kestrine, XvfbSession, passes
 
 # A recipient that holds the placeholder domain but is no address: the question
 # is asked, and after Yes the error box says so before anything is sent.
@@ -118,53 +118,28 @@ def small_screen_scaled_by_two(binary, entry, window_manager=None):
 
 def main():
     binary, entry = sys.argv[1], sys.argv[2]
-    failed = 0
     if "--window-manager" in sys.argv[3:]:
         if not shutil.which("openbox"):
             print("SKIP no window manager (openbox) is installed")
             sys.exit(77)
-        try:
-            small_screen_scaled_by_two(binary, entry, "openbox")
-            print("PASS small screen scaled by two, the frame inside too")
-        except AssertionError as failure:
-            print(f"FAIL small screen scaled by two under a window manager: {failure}")
-            sys.exit(1)
-        return
+        sys.exit(0 if passes("small screen scaled by two under a window manager, the frame inside too",
+                             small_screen_scaled_by_two, binary, entry, "openbox") else 1)
     if "--gtk-theme" in sys.argv[3:]:
         if not glob.glob("/usr/lib/*/qt6/plugins/platformthemes/libqgtk3.so"):
             print("SKIP the GTK platform theme plugin (qt6-gtk-platformtheme) is not installed")
             sys.exit(77)
         THEME_ENV["QT_QPA_PLATFORMTHEME"] = "gtk3"
         with XvfbSession(1024, 768) as session:
-            try:
-                keyboard_only_question_and_error(session, binary, entry)
-                print("PASS under the GTK theme Enter presses the focused button and answers Yes")
-            except AssertionError as failure:
-                print(f"FAIL under the GTK theme: {failure}")
-                sys.exit(1)
-        return
-    scenarios = [
-        ("enter presses the focused button, answers Yes, boxes over the main window",
-         lambda s: keyboard_only_question_and_error(s, binary, entry)),
-        ("a 100 kB recipient's boxes fit the screen",
-         lambda s: keyboard_only_question_and_error(s, binary, entry, "x" * 100000 + "@example.com")),
-        ("window class and image plugins", lambda s: window_class_and_plugins(s, binary, entry)),
-    ]
+            sys.exit(0 if passes("under the GTK theme Enter presses the focused button and answers Yes",
+                                 keyboard_only_question_and_error, session, binary, entry) else 1)
     with XvfbSession(1024, 768) as session:
-        for name, scenario in scenarios:
-            try:
-                scenario(session)
-                print(f"PASS {name}")
-            except AssertionError as failure:
-                failed += 1
-                print(f"FAIL {name}: {failure}")
-    try:
-        small_screen_scaled_by_two(binary, entry)
-        print("PASS small screen scaled by two")
-    except AssertionError as failure:
-        failed += 1
-        print(f"FAIL small screen scaled by two: {failure}")
-    sys.exit(1 if failed else 0)
+        passed = [passes("enter presses the focused button, answers Yes, boxes over the main window",
+                         keyboard_only_question_and_error, session, binary, entry),
+                  passes("a 100 kB recipient's boxes fit the screen", keyboard_only_question_and_error, session,
+                         binary, entry, "x" * 100000 + "@example.com"),
+                  passes("window class and image plugins", window_class_and_plugins, session, binary, entry)]
+    passed.append(passes("small screen scaled by two", small_screen_scaled_by_two, binary, entry))
+    sys.exit(0 if all(passed) else 1)
 
 
 if __name__ == "__main__":

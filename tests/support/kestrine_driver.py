@@ -114,6 +114,17 @@ class WestonSession:
         return wait_for(f"the window {title!r} shown", lambda: (title, parent) in self.windows(), timeout)
 
 
+def passes(name, check, *args):
+    """Runs one checked scenario and prints PASS or FAIL with what failed; returns whether it passed."""
+    try:
+        check(*args)
+    except AssertionError as failure:
+        print(f"FAIL {name}: {failure}")
+        return False
+    print(f"PASS {name}")
+    return True
+
+
 def stop_process(process):
     """Terminates `process`, killing it when it does not end within 10 s."""
     if process.poll() is None:

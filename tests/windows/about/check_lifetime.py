@@ -7,7 +7,7 @@ import subprocess
 import sys
 import time
 
-from kestrine_driver import ABOUT, MAIN, Kestrine, XvfbSession
+from kestrine_driver import ABOUT, MAIN, Kestrine, XvfbSession, passes
 
 # Long enough for a program that was going to quit to have quit.
 SETTLE = 1.5
@@ -70,19 +70,15 @@ def about_pressed_twice_keeps_one_window(run):
 SCENARIOS = [main_window_closed_first, about_window_closed_first, about_pressed_twice_keeps_one_window]
 
 
+def in_a_run(scenario, session, binary):
+    with Run(session, binary) as run:
+        scenario(run)
+
+
 def main():
-    binary = sys.argv[1]
-    failed = 0
     with XvfbSession() as session:
-        for scenario in SCENARIOS:
-            try:
-                with Run(session, binary) as run:
-                    scenario(run)
-                print(f"PASS {scenario.__name__}")
-            except AssertionError as failure:
-                failed += 1
-                print(f"FAIL {scenario.__name__}: {failure}")
-    sys.exit(1 if failed else 0)
+        passed = [passes(scenario.__name__, in_a_run, scenario, session, sys.argv[1]) for scenario in SCENARIOS]
+    sys.exit(0 if all(passed) else 1)
 
 
 if __name__ == "__main__":
