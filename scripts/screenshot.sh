@@ -32,15 +32,15 @@ for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 
 
 "$binary" 2>/dev/null &
 app=$!
-main=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kestrine Server$' | head -n 1)
+driver() { /usr/bin/python3 "$here/tests/support/kestrine_driver.py" "$@"; }
+main=$(driver wait "Kestrine Server")
 mkdir -p "$(dirname "$output")"
 if [ $about = no ]; then
   sleep 0.5 # let the first paint finish
   import -window "$main" "$output"
 else
-  # "About" stands at 1560, 4560 twips, 1215 x 615: click its middle.
-  xdotool mousemove --window "$main" $(((1560 + 607) / 15)) $(((4560 + 307) / 15)) click 1
-  about_window=$(timeout 20 xdotool search --sync --onlyvisible --name '^About Kestrine$' | head -n 1)
+  driver click cmdAbout
+  about_window=$(driver wait "About Kestrine")
   sleep 0.5
   # Each window on its own, laid side by side on a plain background.
   shots=$(mktemp -d)
