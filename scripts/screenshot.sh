@@ -24,15 +24,14 @@ cleanup() { [ -n "$app" ] && kill "$app" 2>/dev/null; kill "$xvfb" 2>/dev/null; 
 trap cleanup EXIT
 
 export DISPLAY=$display
-# An X window whatever platform the caller's environment names (a developer
-# may have QT_QPA_PLATFORM=offscreen exported).
-export QT_QPA_PLATFORM=xcb
-unset WAYLAND_DISPLAY
 for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
 
-"$binary" 2>/dev/null &
+# The driver starts an X window whatever platform or scaling the caller's
+# environment names (a developer may have QT_QPA_PLATFORM=offscreen exported).
+driver=$here/tests/support/kestrine_driver.py
+/usr/bin/python3 "$driver" run "$binary" 2>/dev/null &
 app=$!
-driver() { /usr/bin/python3 "$here/tests/support/kestrine_driver.py" "$@"; }
+driver() { /usr/bin/python3 "$driver" "$@"; }
 main=$(driver wait "Kestrine Server")
 mkdir -p "$(dirname "$output")"
 if [ $about = no ]; then
