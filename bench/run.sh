@@ -21,7 +21,7 @@ rows=$(mktemp)
 trap 'rm -f "$rows"' EXIT
 
 echo "Kestrine benchmarks on $(nproc) cores, $(uname -r), $(date -u +%Y-%m-%dT%H:%MZ); build $build" >&2
-/usr/bin/python3 "$here/app/startup.py" "$build" "$runs" | tee -a "$rows" >&2
+PYTHONPATH=$here/../tests/support /usr/bin/python3 "$here/app/startup.py" "$build" "$runs" | tee -a "$rows" >&2
 bash "$here/press/press.sh" "$build" "$runs" "$submissions" | tee -a "$rows" >&2
 
 /usr/bin/python3 - "$rows" <<'PY'

@@ -24,23 +24,22 @@ cleanup() { [ -n "$app" ] && kill "$app" 2>/dev/null; kill "$xvfb" 2>/dev/null; 
 trap cleanup EXIT
 
 export DISPLAY=$display
-# An X window whatever platform the caller's environment names (a developer
-# may have QT_QPA_PLATFORM=offscreen exported).
-export QT_QPA_PLATFORM=xcb
-unset WAYLAND_DISPLAY
 for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
 
-"$binary" 2>/dev/null &
+# The driver starts an X window whatever platform or scaling the caller's
+# environment names (a developer may have QT_QPA_PLATFORM=offscreen exported).
+driver=$here/tests/support/kestrine_driver.py
+/usr/bin/python3 "$driver" run "$binary" 2>/dev/null &
 app=$!
-main=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kestrine Server$' | head -n 1)
+driver() { /usr/bin/python3 "$driver" "$@"; }
+main=$(driver wait "Kestrine Server")
 mkdir -p "$(dirname "$output")"
 if [ $about = no ]; then
   sleep 0.5 # let the first paint finish
   import -window "$main" "$output"
 else
-  # "About" stands at 1560, 4560 twips, 1215 x 615: click its middle.
-  xdotool mousemove --window "$main" $(((1560 + 607) / 15)) $(((4560 + 307) / 15)) click 1
-  about_window=$(timeout 20 xdotool search --sync --onlyvisible --name '^About Kestrine$' | head -n 1)
+  driver click cmdAbout
+  about_window=$(driver wait "About Kestrine")
   sleep 0.5
   # Each window on its own, laid side by side on a plain background.
   shots=$(mktemp -d)

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Start-up, peak memory and the first press of Kestrine, against Qt floors.
 
-  startup.py BUILD_DIR [RUNS]
+  PYTHONPATH=tests/support startup.py BUILD_DIR [RUNS]
 
 Start-up: starts a private Xvfb display and launches, RUNS times in turn (so
 that drift and the other load of the machine hit all alike), Kestrine, Kestrine
@@ -29,10 +29,10 @@ import subprocess
 import sys
 import tempfile
 
+from x11_session import XvfbSession
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SMTP_SERVER = os.path.join(HERE, "..", "..", "tests", "support", "smtp_server.py")
-sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "windows", "about"))
-from x11_session import XvfbSession  # noqa: E402
 
 
 LINKED = "Kestrine with Qt Network and GMime linked in"

@@ -16,18 +16,14 @@ screen. Exits 77 (skipped) when openbox is not installed.
 
 Usage: check_desktop_manners.py KESTRINE_BINARY DESKTOP_ENTRY [--gtk-theme | --window-manager]"""
 import glob
-import os
 import re
 import shutil
 import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "windows", "about"))
-from x11_session import XvfbSession  # noqa: E402
+from kestrine_driver import BOX, Kestrine, XvfbSession, passes
 
-MAIN = "Kestrine Server"
-BOX = "Kestrine"  # the executable's name
 # A recipient that holds the placeholder domain but is no address: the question
 # is asked, and after Yes the error box says so before anything is sent.
 BAD_RECIPIENT = "someone@@example.com"
@@ -43,10 +39,6 @@ def geometry(session, window):
                          timeout=10).stdout
     values = {k: int(v) for k, v in re.findall(r"(Absolute upper-left [XY]|Width|Height):\s+(-?\d+)", out)}
     return (values["Absolute upper-left X"], values["Absolute upper-left Y"], values["Width"], values["Height"])
-
-
-def key(session, *keys):
-    subprocess.run(["xdotool", "key", "--delay", "30", *keys], env=session.env, timeout=20, check=True)
 
 
 def wait_for_boxes(session, count, timeout=15):
@@ -77,132 +69,77 @@ def check_box(session, main, box, screen):
 THEME_ENV = {}
 
 
-def start(session, binary, extra_env=None):
-    env = dict(session.env, **THEME_ENV, **(extra_env or {}))
-    program = subprocess.Popen([binary], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return program, session.wait_for_window(MAIN)
-
-
-def stop(program):
-    if program.poll() is None:
-        program.kill()
-        program.wait(timeout=10)
-
-
 def keyboard_only_question_and_error(session, binary, entry, recipient=BAD_RECIPIENT):
-    program, main = start(session, binary)
-    try:
+    with Kestrine(session, binary, env=THEME_ENV) as run:
         time.sleep(0.5)
-        subprocess.run(["xclip", "-selection", "clipboard"], input=recipient, text=True, env=session.env,
-                       stderr=subprocess.DEVNULL, timeout=10, check=True)
-        key(session, "Tab", "ctrl+a", "ctrl+v", "Tab", "Tab", "Tab")  # txtTo, then on to Send Email
-        key(session, "Return")
+        session.clipboard(recipient)
+        session.key("Tab", "ctrl+a", "ctrl+v", "Tab", "Tab", "Tab", delay=30)  # txtTo, then on to Send Email
+        session.key("Return", delay=30)
         question = wait_for_boxes(session, 1)[0]
-        check_box(session, main, question, (1024, 768))
-        key(session, "Return")  # the default button: Yes
+        check_box(session, run.main, question, (1024, 768))
+        session.key("Return", delay=30)  # the default button: Yes
         session.wait_until_gone_window(question)
         error = wait_for_boxes(session, 1)[0]
-        check_box(session, main, error, (1024, 768))
-        key(session, "Return")
+        check_box(session, run.main, error, (1024, 768))
+        session.key("Return", delay=30)
         session.wait_until_gone_window(error)
         time.sleep(0.5)
         if session.visible_windows(BOX):
             raise AssertionError("a box is still open after answering each one")
-        if program.poll() is not None:
-            raise AssertionError(f"the program ended ({program.returncode})")
-    finally:
-        stop(program)
+        if not run.running():
+            raise AssertionError(f"the program ended ({run.process.returncode})")
 
 
 def window_class_and_plugins(session, binary, entry):
-    program, main = start(session, binary)
-    try:
-        wm_class = xprop(session, main, "WM_CLASS")
+    with Kestrine(session, binary, env=THEME_ENV) as run:
+        wm_class = xprop(session, run.main, "WM_CLASS")
         startup = re.search(r"^StartupWMClass=(.*)$", open(entry).read(), re.M)
         if not startup or f'"{startup.group(1)}"' not in wm_class.split("=")[-1].split(",")[-1]:
             raise AssertionError(f"window class {wm_class.strip()} does not match the desktop entry")
-        maps = open(f"/proc/{program.pid}/maps").read()
+        maps = open(f"/proc/{run.process.pid}/maps").read()
         loaded = sorted(set(re.findall(r"libq(jpeg|gif|ico)\.so", maps)))
         if loaded:
             raise AssertionError(f"start-up loaded image format plugins: {loaded}")
-    finally:
-        stop(program)
 
 
 def small_screen_scaled_by_two(binary, entry, window_manager=None):
-    with XvfbSession(1366, 768) as session:
-        manager = None
+    with XvfbSession(1366, 768, window_manager) as session, \
+            Kestrine(session, binary, env={"QT_SCALE_FACTOR": "2"}) as run:
+        time.sleep(1.0)  # a window framed by a manager settles after its first activation
+        x, y, w, h = geometry(session, run.main)
+        left, right, top, bottom = 0, 0, 0, 0
         if window_manager:
-            manager = subprocess.Popen([window_manager], env=session.env, stdout=subprocess.DEVNULL,
-                                       stderr=subprocess.DEVNULL)
-            time.sleep(1.0)  # let it take the screen over before the program maps its window
-        program, main = start(session, binary, {"QT_SCALE_FACTOR": "2"})
-        try:
-            time.sleep(1.0)  # a window framed by a manager settles after its first activation
-            x, y, w, h = geometry(session, main)
-            left, right, top, bottom = 0, 0, 0, 0
-            if manager:
-                extents = xprop(session, main, "_NET_FRAME_EXTENTS").split("=")[-1]
-                left, right, top, bottom = (int(v) for v in extents.split(","))
-            if x - left < 0 or y - top < 0 or x + w + right > 1366 or y + h + bottom > 768:
-                raise AssertionError(f"main window {w}x{h}+{x}+{y} with frame {left},{right},{top},{bottom} "
-                                     "leaves the 1366x768 screen")
-        finally:
-            stop(program)
-            if manager:
-                manager.terminate()
-                manager.wait(timeout=10)
+            extents = xprop(session, run.main, "_NET_FRAME_EXTENTS").split("=")[-1]
+            left, right, top, bottom = (int(v) for v in extents.split(","))
+        if x - left < 0 or y - top < 0 or x + w + right > 1366 or y + h + bottom > 768:
+            raise AssertionError(f"main window {w}x{h}+{x}+{y} with frame {left},{right},{top},{bottom} "
+                                 "leaves the 1366x768 screen")
 
 
 def main():
     binary, entry = sys.argv[1], sys.argv[2]
-    failed = 0
     if "--window-manager" in sys.argv[3:]:
         if not shutil.which("openbox"):
             print("SKIP no window manager (openbox) is installed")
             sys.exit(77)
-        try:
-            small_screen_scaled_by_two(binary, entry, "openbox")
-            print("PASS small screen scaled by two, the frame inside too")
-        except AssertionError as failure:
-            print(f"FAIL small screen scaled by two under a window manager: {failure}")
-            sys.exit(1)
-        return
+        sys.exit(0 if passes("small screen scaled by two under a window manager, the frame inside too",
+                             small_screen_scaled_by_two, binary, entry, "openbox") else 1)
     if "--gtk-theme" in sys.argv[3:]:
         if not glob.glob("/usr/lib/*/qt6/plugins/platformthemes/libqgtk3.so"):
             print("SKIP the GTK platform theme plugin (qt6-gtk-platformtheme) is not installed")
             sys.exit(77)
         THEME_ENV["QT_QPA_PLATFORMTHEME"] = "gtk3"
         with XvfbSession(1024, 768) as session:
-            try:
-                keyboard_only_question_and_error(session, binary, entry)
-                print("PASS under the GTK theme Enter presses the focused button and answers Yes")
-            except AssertionError as failure:
-                print(f"FAIL under the GTK theme: {failure}")
-                sys.exit(1)
-        return
-    scenarios = [
-        ("enter presses the focused button, answers Yes, boxes over the main window",
-         lambda s: keyboard_only_question_and_error(s, binary, entry)),
-        ("a 100 kB recipient's boxes fit the screen",
-         lambda s: keyboard_only_question_and_error(s, binary, entry, "x" * 100000 + "@example.com")),
-        ("window class and image plugins", lambda s: window_class_and_plugins(s, binary, entry)),
-    ]
+            sys.exit(0 if passes("under the GTK theme Enter presses the focused button and answers Yes",
+                                 keyboard_only_question_and_error, session, binary, entry) else 1)
     with XvfbSession(1024, 768) as session:
-        for name, scenario in scenarios:
-            try:
-                scenario(session)
-                print(f"PASS {name}")
-            except AssertionError as failure:
-                failed += 1
-                print(f"FAIL {name}: {failure}")
-    try:
-        small_screen_scaled_by_two(binary, entry)
-        print("PASS small screen scaled by two")
-    except AssertionError as failure:
-        failed += 1
-        print(f"FAIL small screen scaled by two: {failure}")
-    sys.exit(1 if failed else 0)
+        passed = [passes("enter presses the focused button, answers Yes, boxes over the main window",
+                         keyboard_only_question_and_error, session, binary, entry),
+                  passes("a 100 kB recipient's boxes fit the screen", keyboard_only_question_and_error, session,
+                         binary, entry, "x" * 100000 + "@example.com"),
+                  passes("window class and image plugins", window_class_and_plugins, session, binary, entry)]
+    passed.append(passes("small screen scaled by two", small_screen_scaled_by_two, binary, entry))
+    sys.exit(0 if all(passed) else 1)
 
 
 if __name__ == "__main__":

@@ -15,8 +15,8 @@ import shutil
 import sys
 import tempfile
 
-from mail_module import (MailServer, RunningKestrine, XvfbSession, linked_mail_libraries, mapped_mail_libraries,
-                         private_network, RECIPIENT)
+from kestrine_driver import Kestrine, XvfbSession
+from mail_module import MailServer, linked_mail_libraries, mapped_mail_libraries, private_network, RECIPIENT
 
 failures = []
 
@@ -28,12 +28,12 @@ def expect(condition, what):
 
 
 def renamed_copy_loads_on_press(program, server):
-    with XvfbSession() as session, RunningKestrine(session, program) as kestrine:
+    with XvfbSession() as session, Kestrine(session, program) as kestrine:
         expect(mapped_mail_libraries(kestrine.process.pid) == [],
                f"mail libraries loaded before any press: {mapped_mail_libraries(kestrine.process.pid)}")
-        kestrine.set_recipient(RECIPIENT)
+        kestrine.fill("txtTo", RECIPIENT)
         for press in (1, 2):
-            box = kestrine.press_send_email()
+            box = kestrine.press("cmdSendEmail")
             expect(box == ["Send Email OK"], f"press {press} answered {box}")
             expect(len(server.messages()) == press, f"after press {press} the server holds {server.messages()}")
         loaded = mapped_mail_libraries(kestrine.process.pid)
@@ -43,10 +43,10 @@ def renamed_copy_loads_on_press(program, server):
 
 def moved_copy_reports_1012(program, server, module_dir, module):
     before = server.connections()
-    with XvfbSession() as session, RunningKestrine(session, program) as kestrine:
-        kestrine.set_recipient(RECIPIENT)
+    with XvfbSession() as session, Kestrine(session, program) as kestrine:
+        kestrine.fill("txtTo", RECIPIENT)
         for press in (1, 2):  # the second press tries again and fails the same way
-            box = kestrine.press_send_email()
+            box = kestrine.press("cmdSendEmail")
             print("\n".join(box))
             expect(box[:2] == ["Err_SendEmail", "Error code = 1012"], f"press {press} answered {box[:2]}")
             description = "\n".join(box[2:])
@@ -60,7 +60,7 @@ def moved_copy_reports_1012(program, server, module_dir, module):
         expect(server.connections() == before, "a press without the module reached the server")
         # The module put beside the program: the next press finds it there.
         shutil.copy2(module, os.path.join(os.path.dirname(program), "kestrine-mail.so"))
-        box = kestrine.press_send_email()
+        box = kestrine.press("cmdSendEmail")
         expect(box == ["Send Email OK"], f"with the module beside it the press answered {box}")
 
 

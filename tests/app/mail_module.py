@@ -1,6 +1,6 @@
 """Kestrine and its mail module, seen from outside: which shared objects a
-running program has mapped, and a press of "Send Email" against a test SMTP
-server that listens where the program submits, localhost port 25.
+running program has mapped, and a test SMTP server that listens where the
+program submits, localhost port 25.
 
 Port 25 belongs to the machine's own mail service, so this runs in a private
 network namespace: private_network() re-runs the calling script inside one
@@ -11,27 +11,14 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
+
+from kestrine_driver import stop_process
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "windows", "about"))
-from x11_session import XvfbSession  # noqa: E402,F401  (re-exported for the callers)
-
 SMTP_SERVER = os.path.join(HERE, "..", "support", "smtp_server.py")
 MAIL_LIBRARIES = ("libQt6Network.so", "libgmime-3.0.so", "kestrine-mail.so")
 RECIPIENT = "postmaster@module.test"
 _INSIDE = "KESTRINE_PRIVATE_NETWORK"
-
-
-def stop_process(process):
-    """Terminates `process`, killing it when it does not end within 10 s."""
-    if process.poll() is None:
-        process.terminate()
-        try:
-            process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
 
 
 def private_network():
@@ -91,66 +78,3 @@ class MailServer:
     def connections(self):
         path = os.path.join(self.dir, "connections.log")
         return sum(1 for _ in open(path)) if os.path.exists(path) else 0
-
-
-class RunningKestrine:
-    """One run of a Kestrine binary on `session`'s display, its main window shown."""
-
-    def __init__(self, session, program):
-        self.session = session
-        self.program = program
-
-    def __enter__(self):
-        self._runtime = tempfile.mkdtemp(prefix="kestrine-runtime.")
-        env = dict(self.session.env, XDG_RUNTIME_DIR=self._runtime)
-        for name in ("QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_ENABLE_HIGHDPI_SCALING", "WAYLAND_DISPLAY"):
-            env.pop(name, None)
-        self.process = subprocess.Popen([self.program], env=env, cwd="/", stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
-        try:
-            self.window = self.session.wait_for_window("Kestrine Server")
-        except AssertionError:
-            self.__exit__()
-            raise
-        return self
-
-    def __exit__(self, *_):
-        stop_process(self.process)
-        shutil.rmtree(self._runtime, ignore_errors=True)
-
-    def running(self):
-        return self.process.poll() is None
-
-    def _xdotool(self, *args):
-        subprocess.run(["xdotool", *args], env=self.session.env, capture_output=True, timeout=20, check=True)
-
-    def click_twips(self, x, y):
-        self.session.click(self.window, x // 15, y // 15)
-
-    def set_recipient(self, text):
-        self.click_twips(3000, 740)  # inside txtTo
-        self._xdotool("key", "ctrl+a")
-        self._xdotool("type", "--delay", "5", text)
-
-    def press_send_email(self):
-        """Presses "Send Email" and returns the lines of the box that answers it."""
-        self.click_twips(840, 4860)
-        box = self.session.wait_for_window("Kestrine", timeout=30)
-        self._xdotool("windowfocus", "--sync", box)
-        copied = ""
-        deadline = time.monotonic() + 5
-        while not copied and time.monotonic() < deadline:
-            subprocess.run(["xclip", "-selection", "clipboard"], input="", text=True, env=self.session.env,
-                           timeout=5)
-            self._xdotool("key", "ctrl+c")
-            time.sleep(0.2)
-            copied = subprocess.run(["xclip", "-o", "-selection", "clipboard"], env=self.session.env,
-                                    capture_output=True, text=True, timeout=5).stdout
-        self._xdotool("key", "Return")
-        self.session.wait_until_gone("Kestrine")
-        # The copy frames title, prompt and buttons with rules of dashes.
-        parts = re.split(r"^-+$\n?", copied, flags=re.M)
-        parts = [part for part in parts if part.strip()]
-        if len(parts) < 2:
-            raise AssertionError(f"the box could not be read: {copied!r}")
-        return parts[1].rstrip("\n").split("\n")

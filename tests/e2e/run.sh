@@ -127,50 +127,51 @@ queue_id() { # BOX
 }
 
 echo "== Send Email with the default recipient: the question, answered No"
-press_send_email
-box=$(read_message_box) || fail "no question about the placeholder recipient"
+driver click cmdSendEmail
+box=$(driver box) || fail "no question about the placeholder recipient"
 echo "$box"
 expect_box "$box" "Yes   No" \
   'Are you sure this is a correct email address\?' 'someone@example\.com' ''
-close_message_box n
-no_message_box_within 2 || fail "No must end the attempt without another box"
+driver close-box n
+driver no-box 2 || fail "No must end the attempt without another box"
 # No puts the cursor in the recipient field for the user to correct it.
-focused=$(copy_focused_text)
+focused=$(driver focused-text)
 [ "$focused" = someone@example.com ] || fail "after No the focus copies '$focused', want txtTo's text"
 
 echo "== sending to $recipient with importance High"
-set_recipient "$recipient"
-choose_importance_high
-press_send_email
-box=$(read_message_box) || fail "no box after Send Email"
+driver fill txtTo "$recipient"
+driver click lstImportance
+driver key End # the last item: High
+driver click cmdSendEmail
+box=$(driver box) || fail "no box after Send Email"
 echo "$box"
 expect_box "$box" OK 'Send Email OK'
 id=$(queue_id "$box")
 [ -n "$id" ] || fail "the OK box's details end with no queue id"
-close_message_box
-no_message_box_within 2 || fail "a second box followed Send Email OK"
+driver close-box
+driver no-box 2 || fail "a second box followed Send Email OK"
 check_message 1 "$id"
 
 echo "== sending again with Postfix stopped"
 mail_stack_stop_postfix
 mail_stack_wait_port 25 closed
-press_send_email
-box=$(read_message_box) || fail "no box after Send Email with Postfix stopped"
+driver click cmdSendEmail
+box=$(driver box) || fail "no box after Send Email with Postfix stopped"
 echo "$box"
 expect_box "$box" OK \
   'Err_SendEmail' 'Error code = 1001' 'Description = .*connection refused.*' ''
-close_message_box
-no_message_box_within 2 || fail "a box followed the error report"
+driver close-box
+driver no-box 2 || fail "a box followed the error report"
 kestrine_running || fail "Kestrine did not survive the failure"
 
 echo "== Postfix back: the next press sends the same fields again"
 mail_stack_start_postfix
-press_send_email
-box=$(read_message_box) || fail "no box after Send Email with Postfix back"
+driver click cmdSendEmail
+box=$(driver box) || fail "no box after Send Email with Postfix back"
 echo "$box"
 expect_box "$box" OK 'Send Email OK'
 id=$(queue_id "$box")
-close_message_box
+driver close-box
 check_message 2 "$id"
 
 # The question answered No and the refused connection reached no server:

@@ -81,15 +81,14 @@ for _ in $(seq 1500); do # 300 s: a first run downloads the servers
 done
 [ -n "$address" ] || fail "try.sh printed no 'Send to:' line"
 echo "try.sh says: Send to: $address"
-main_window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kestrine Server$' | head -n 1)
-[ -n "$main_window" ] || fail "the Kestrine window did not appear within 20 s"
+driver wait "Kestrine Server" >/dev/null || fail "the Kestrine window did not appear within 20 s"
 
-set_recipient "$address"
-press_send_email
-box=$(read_message_box) || fail "no box after Send Email"
+driver fill txtTo "$address"
+driver click cmdSendEmail
+box=$(driver box) || fail "no box after Send Email"
 [ "$(box_part prompt "$box")" = "Send Email OK" ] || fail "the box says: $box"
-close_message_box || fail "the box did not close"
-/usr/bin/python3 "$here/close_window.py" "$main_window" || fail "could not ask the window to close"
+driver close-box || fail "the box did not close"
+driver close "Kestrine Server" || fail "could not ask the window to close"
 
 for _ in $(seq 300); do try_running || break; sleep 0.1; done
 try_running && fail "try.sh did not end within 30 s of the window closing"

@@ -4,9 +4,9 @@
 // took the message, otherwise one Err_SendEmail report. Bad input reaches no
 // server at all, and after every case a press against a good server goes through.
 #include "support/BodyOfSize.h"
+#include "support/BoxAnswerer.h"
 #include "support/MainWindowTest.h"
 #include "support/SmtpTestServer.h"
-#include "tests/ui/BoxAnswerer.h"
 #include "ui/Application.h"
 
 #include <QElapsedTimer>

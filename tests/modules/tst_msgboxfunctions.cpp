@@ -2,7 +2,7 @@
 #include "base/ErrorRecord.h"
 #include "modules/Global.h"
 #include "modules/MsgBoxFunctions.h"
-#include "tests/ui/BoxAnswerer.h"
+#include "support/BoxAnswerer.h"
 #include "ui/Application.h"
 
 #include <QtTest>

@@ -14,9 +14,8 @@ import subprocess
 import sys
 import xml.etree.ElementTree as ElementTree
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "app"))
-from mail_module import (MailServer, RunningKestrine, XvfbSession, linked_mail_libraries,  # noqa: E402
-                         mapped_mail_libraries, private_network, RECIPIENT)
+from kestrine_driver import Kestrine, XvfbSession
+from mail_module import MailServer, linked_mail_libraries, mapped_mail_libraries, private_network, RECIPIENT
 
 ICON_SIZES = [16, 24, 32, 48, 64, 128, 256]
 
@@ -84,31 +83,23 @@ def check_files(share, program, module, identity):
 
 
 def check_program_starts(program):
-    with XvfbSession() as session:
-        # An empty working directory: the program must need nothing beside it.
-        run = subprocess.Popen([program], env=session.env, cwd="/", stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-        try:
-            window = session.wait_for_window("Kestrine Server")
-            icon = subprocess.run(["xprop", "-id", window, "_NET_WM_ICON"], env=session.env,
-                                  capture_output=True, text=True).stdout
-            if "_NET_WM_ICON(CARDINAL)" not in icon:
-                return ["the installed program's window carries no icon"]
-            session.request_close(window)
-            run.wait(timeout=10)
-            if run.returncode != 0:
-                return [f"the installed program ended with {run.returncode}"]
-        finally:
-            if run.poll() is None:
-                run.kill()
-                run.wait()
+    # The driver starts it in /: the program must need nothing beside it.
+    with XvfbSession() as session, Kestrine(session, program) as run:
+        icon = subprocess.run(["xprop", "-id", run.main, "_NET_WM_ICON"], env=session.env,
+                              capture_output=True, text=True).stdout
+        if "_NET_WM_ICON(CARDINAL)" not in icon:
+            return ["the installed program's window carries no icon"]
+        session.request_close(run.main)
+        run.process.wait(timeout=10)
+        if run.process.returncode != 0:
+            return [f"the installed program ended with {run.process.returncode}"]
     return []
 
 
 def check_program_submits(program):
-    with MailServer() as server, XvfbSession() as session, RunningKestrine(session, program) as kestrine:
-        kestrine.set_recipient(RECIPIENT)
-        box = kestrine.press_send_email()
+    with MailServer() as server, XvfbSession() as session, Kestrine(session, program) as kestrine:
+        kestrine.fill("txtTo", RECIPIENT)
+        box = kestrine.press("cmdSendEmail")
         if box != ["Send Email OK"]:
             return [f"the installed program's first press answered {box}"]
         if len(server.messages()) != 1:

@@ -1,5 +1,5 @@
 // Message boxes: what a box shows, and real Qt boxes answered by the test.
-#include "tests/ui/BoxAnswerer.h"
+#include "support/BoxAnswerer.h"
 #include "ui/Application.h"
 #include "ui/MessageBox.h"
 

@@ -7,44 +7,29 @@ import subprocess
 import sys
 import time
 
-from x11_session import XvfbSession
+from kestrine_driver import ABOUT, MAIN, Kestrine, XvfbSession, passes
 
-MAIN = "Kestrine Server"
-ABOUT = "About Kestrine"
-# "About" stands at 1560, 4560 twips, 1215 x 615, in the main window: its middle.
-ABOUT_BUTTON = ((1560 + 1215 // 2) // 15, (4560 + 615 // 2) // 15)
 # Long enough for a program that was going to quit to have quit.
 SETTLE = 1.5
 
 
-class Run:
-    def __init__(self, session, binary):
-        self.session = session
-        self.program = subprocess.Popen([binary], env=session.env, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.PIPE, text=True)
-        self.main = session.wait_for_window(MAIN)
-
+class Run(Kestrine):
     def press_about(self):
-        self.session.click(self.main, *ABOUT_BUTTON)
+        self.click("cmdAbout")
         return self.session.wait_for_window(ABOUT)
 
     def expect_running(self, why):
         time.sleep(SETTLE)
-        if self.program.poll() is not None:
-            raise AssertionError(f"the program ended ({self.program.returncode}) {why}")
+        if not self.running():
+            raise AssertionError(f"the program ended ({self.process.returncode}) {why}")
 
     def expect_clean_exit(self):
         try:
-            self.program.wait(timeout=10)
+            self.process.wait(timeout=10)
         except subprocess.TimeoutExpired:
             raise AssertionError("the program went on after its last window closed")
-        if self.program.returncode != 0:
-            raise AssertionError(f"the program ended with {self.program.returncode}: {self.program.stderr.read()}")
-
-    def stop(self):
-        if self.program.poll() is None:
-            self.program.kill()
-            self.program.wait()
+        if self.process.returncode != 0:
+            raise AssertionError(f"the program ended with {self.process.returncode}: {self.output()}")
 
 
 def main_window_closed_first(run):
@@ -73,7 +58,7 @@ def about_window_closed_first(run):
 
 def about_pressed_twice_keeps_one_window(run):
     first = run.press_about()
-    run.session.click(run.main, *ABOUT_BUTTON)
+    run.click("cmdAbout")
     time.sleep(SETTLE)
     if run.session.visible_windows(ABOUT) != [first]:
         raise AssertionError(f"after two presses: About windows {run.session.visible_windows(ABOUT)}")
@@ -85,21 +70,15 @@ def about_pressed_twice_keeps_one_window(run):
 SCENARIOS = [main_window_closed_first, about_window_closed_first, about_pressed_twice_keeps_one_window]
 
 
+def in_a_run(scenario, session, binary):
+    with Run(session, binary) as run:
+        scenario(run)
+
+
 def main():
-    binary = sys.argv[1]
-    failed = 0
     with XvfbSession() as session:
-        for scenario in SCENARIOS:
-            run = Run(session, binary)
-            try:
-                scenario(run)
-                print(f"PASS {scenario.__name__}")
-            except AssertionError as failure:
-                failed += 1
-                print(f"FAIL {scenario.__name__}: {failure}")
-            finally:
-                run.stop()
-    sys.exit(1 if failed else 0)
+        passed = [passes(scenario.__name__, in_a_run, scenario, session, sys.argv[1]) for scenario in SCENARIOS]
+    sys.exit(0 if all(passed) else 1)
 
 
 if __name__ == "__main__":

@@ -1,9 +1,9 @@
 // Pressing "Send Email" against a real SMTP server: the placeholder question,
 // the submission with the fields and importance, and the one error box.
 #include "modules/Global.h"
+#include "support/BoxAnswerer.h"
 #include "support/MainWindowTest.h"
 #include "support/SmtpTestServer.h"
-#include "tests/ui/BoxAnswerer.h"
 #include "ui/Application.h"
 
 #include <QAccessible>
