@@ -3,8 +3,10 @@ running program has mapped, and a press of "Send Email" against a test SMTP
 server that listens where the program submits, localhost port 25.
 
 Port 25 belongs to the machine's own mail service, so this runs in a private
-network namespace: private_network() re-runs the calling script inside one
-(as root), where nothing can leave loopback. Every wait is bounded."""
+network namespace: private_network() moves the calling script into one (as
+root), where nothing can leave loopback. Every wait is bounded."""
+import contextlib
+import importlib.util
 import os
 import re
 import shutil
@@ -20,7 +22,11 @@ from x11_session import XvfbSession  # noqa: E402,F401  (re-exported for the cal
 SMTP_SERVER = os.path.join(HERE, "..", "support", "smtp_server.py")
 MAIL_LIBRARIES = ("libQt6Network.so", "libgmime-3.0.so", "kestrine-mail.so")
 RECIPIENT = "postmaster@module.test"
-_INSIDE = "KESTRINE_PRIVATE_NETWORK"
+_STACK = importlib.util.spec_from_file_location(
+    "mail_stack", os.path.join(HERE, "..", "..", "scripts", "lib", "mail_stack.py"))
+mail_stack = importlib.util.module_from_spec(_STACK)
+_STACK.loader.exec_module(mail_stack)
+_network = contextlib.ExitStack()
 
 
 def stop_process(process):
@@ -35,20 +41,16 @@ def stop_process(process):
 
 
 def private_network():
-    """True inside a private network namespace with loopback up. Outside, re-runs
-    the calling script in one and exits with its status; returns False where
-    that is not possible (not root, no namespaces)."""
-    if os.environ.get(_INSIDE) == "1":
-        subprocess.run(["ip", "link", "set", "lo", "up"], check=True, timeout=10)
-        return True
-    if os.geteuid() != 0 or not shutil.which("unshare") or not shutil.which("ip"):
+    """Moves this process into a private network namespace with loopback up,
+    for the rest of its life: True, or False where that is not possible (not
+    root, no namespaces)."""
+    if os.geteuid() != 0 or not shutil.which("ip"):
         return False
-    if subprocess.run(["unshare", "-n", "true"], capture_output=True, timeout=10).returncode != 0:
+    try:
+        _network.enter_context(mail_stack.private_network())
+    except (OSError, subprocess.SubprocessError):
         return False
-    os.environ[_INSIDE] = "1"
-    sys.stdout.flush()
-    os.execvp("unshare", ["unshare", "-n", sys.executable, *sys.argv])
-    return False  # not reached
+    return True
 
 
 def linked_mail_libraries(program):

@@ -3,20 +3,20 @@
 # namespaces, as a desktop's is (with an authority cookie), it prints the
 # address to send to; the window, driven with xdotool, sends one message there
 # and is closed; try.sh must then print that message as fetched over POP3,
-# exit 0, and leave the host as it was.
+# exit 0, and leave the host as it was. Then a message Postfix accepts and
+# defers: try.sh must name its queue entry and Postfix's reason, and fail.
 # Exit 77 (skipped) where root, the namespaces or a tool is missing.
 #   try_loop.sh BUILD_DIR
 set -uo pipefail
 build=$(readlink -f "${1:?usage: try_loop.sh BUILD_DIR}")
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-# shellcheck source=scripts/lib/mail_stack.sh
-source "$root/scripts/lib/mail_stack.sh"
+stack=(/usr/bin/python3 "$root/scripts/lib/mail_stack.py")
 # shellcheck source=tests/e2e/host_state.sh
 source "$here/host_state.sh"
 
 skip() { echo "SKIPPED: $*"; exit 77; }
-reason=$(mail_stack_check) || skip "$reason"
+reason=$("${stack[@]}" check) || skip "$reason"
 for tool in Xvfb xdotool xclip xauth mcookie od ss ps findmnt sha256sum /usr/bin/python3; do
   command -v "$tool" >/dev/null || skip "$tool is not installed"
 done
@@ -56,8 +56,8 @@ try_running() { kill -0 "$try_pid" 2>/dev/null; }
 # fetched here first, the libraries it may install do not count as a change
 # to the host.
 cache=$build/mail-stack-cache
-mail_stack_root_only "$build" || cache=/var/cache/kestrine-mail-stack
-mail_stack_fetch "$cache" || fail "the mail servers' packages could not be had"
+"${stack[@]}" root-only "$build" || cache=/var/cache/kestrine-mail-stack
+"${stack[@]}" fetch "$cache" || fail "the mail servers' packages could not be had"
 before=$(host_state)
 
 # One cookie for any display number (family, address and number wild): the
@@ -104,5 +104,24 @@ for line in "=== Message 1 of 1, as POP3 RETR 1 fetched it" "To: $address" "Subj
   "X-Mailer: Kestrine 1.00" "This is a test of the SMTP server of IIS."; do
   grep -qxF "$line" <<<"$printed" || fail "try.sh did not print the line '$line'"
 done
+
+MAIL_STACK_DEFER=1 setsid bash "$root/scripts/try.sh" "$build" >"$E2E_DIR/try.out" 2>&1 &
+try_pid=$!
+for _ in $(seq 600); do grep -q '^Send to: ' "$E2E_DIR/try.out" || ! try_running && break; sleep 0.2; done
+main_window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kestrine Server$' | head -n 1)
+[ -n "$main_window" ] || fail "the second Kestrine window did not appear within 20 s"
+set_recipient "$address"
+press_send_email
+box=$(read_message_box) || fail "no box after Send Email with delivery deferred"
+[ "$(box_part prompt "$box")" = "Send Email OK" ] || fail "the box says: $box"
+close_message_box || fail "the box did not close"
+/usr/bin/python3 "$here/close_window.py" "$main_window" || fail "could not ask the window to close"
+for _ in $(seq 300); do try_running || break; sleep 0.1; done
+status=0
+wait "$try_pid" || status=$?
+try_pid=""
+[ $status -eq 1 ] || fail "try.sh exited with $status after a deferred message, want 1"
+grep -qE "^[0-9A-F]+ from <[^>]+> to <$address>: in Postfix's deferred queue: deferred transport$" \
+  "$E2E_DIR/try.out" || fail "try.sh did not name the deferred message's queue entry and Postfix's reason"
 same_host_state "$before" || exit 1
-echo "try.sh: the message sent from the window was fetched over POP3 and printed"
+echo "try.sh: the message sent from the window was fetched over POP3 and printed; a deferred one was reported"
