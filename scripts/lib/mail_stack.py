@@ -82,8 +82,12 @@ def run(argv, timeout, **kwargs):
     return subprocess.run(argv, timeout=timeout, **kwargs)
 
 
-def output(argv, timeout=60):
-    return run(argv, timeout, capture_output=True, text=True, check=True).stdout
+def succeeds(argv, timeout, **kwargs):
+    """True when argv ends with status 0 within `timeout` seconds."""
+    try:
+        return run(argv, timeout, **kwargs).returncode == 0
+    except subprocess.TimeoutExpired:
+        return False
 
 
 def check():
@@ -162,8 +166,8 @@ def fetch(cache):
             say(f"downloading {' '.join(missing)} into {cache}")
             if not download(cache, missing):
                 # A machine that never read the package lists finds nothing.
-                updated = run(["apt-get", "update", "-qq", "-o", "DPkg::Lock::Timeout=120"], 180).returncode == 0
-                if not updated or not download(cache, missing):
+                if not succeeds(["apt-get", "update", "-qq", "-o", "DPkg::Lock::Timeout=120"], 180) \
+                        or not download(cache, missing):
                     raise StackError(f"could not download {' '.join(missing)}")
             drop_unverified(cache)
             for package in missing:
@@ -181,10 +185,8 @@ def debs(cache, package):
 def download(cache, packages):
     # apt drops to its own user to download unless told otherwise, and that
     # user cannot write into a cache of root's.
-    command = ["apt-get", "download", "-q", "-o", "APT::Sandbox::User=root", *packages]
-    with contextlib.suppress(subprocess.TimeoutExpired):
-        return run(command, 120, cwd=cache, stdout=subprocess.DEVNULL).returncode == 0
-    return False
+    return succeeds(["apt-get", "download", "-q", "-o", "APT::Sandbox::User=root", *packages], 120,
+                    cwd=cache, stdout=subprocess.DEVNULL)
 
 
 def drop_unverified(cache):
@@ -228,7 +230,8 @@ def install_libraries(cache):
     servers, and never removing a package."""
     wanted = set()
     for name in os.listdir(cache):
-        fields = output(["dpkg-deb", "-f", os.path.join(cache, name), "Depends", "Pre-Depends"])
+        fields = run(["dpkg-deb", "-f", os.path.join(cache, name), "Depends", "Pre-Depends"], 60,
+                     capture_output=True, text=True, check=True).stdout
         for line in fields.splitlines():
             for item in re.split(r"[,|]", line.split(":", 1)[-1]):
                 item = re.sub(r"\(.*\)|:any", "", item).strip()
@@ -243,12 +246,7 @@ def install_libraries(cache):
     # Another apt at work holds its lock for a while: wait for it, bounded.
     command = ["apt-get", "install", "-y", "-qq", "--no-install-recommends", "--no-remove",
                "-o", "DPkg::Lock::Timeout=120", *missing]
-    try:
-        installed = run(command, 300, stdout=subprocess.DEVNULL,
-                        env=dict(os.environ, DEBIAN_FRONTEND="noninteractive")).returncode == 0
-    except subprocess.TimeoutExpired:
-        installed = False
-    if not installed:
+    if not succeeds(command, 300, stdout=subprocess.DEVNULL, env=dict(os.environ, DEBIAN_FRONTEND="noninteractive")):
         raise StackError(f"could not install {' '.join(missing)}")
 
 
@@ -516,8 +514,9 @@ def init(d, cache, password):
 
 class MailStack:
     """Postfix and Dovecot up in private namespaces for the life of the
-    `with` block; run() runs a command inside them. Torn down on any exit of
-    the block: the servers stopped, the namespaces ended, the folder removed."""
+    `with` block, from a cache fetch() filled; run() runs a command inside
+    them. Torn down on any exit of the block: the servers stopped, the
+    namespaces ended, the folder removed. As root."""
 
     def __init__(self, cache):
         self.cache = os.path.realpath(cache)
@@ -711,8 +710,8 @@ def run_command(argv):
     if "--as-caller" in flags and options["--caller"] not in (None, "0"):
         user = pwd.getpwuid(int(options["--caller"]))
 
-    names = {signal.SIGINT: "SIGINT", signal.SIGTERM: "SIGTERM", signal.SIGHUP: "SIGHUP",
-             signal.SIGALRM: f"the bound of {options['--seconds']} s"}
+    names = {signal.SIGINT: "SIGINT received", signal.SIGTERM: "SIGTERM received",
+             signal.SIGHUP: "SIGHUP received", signal.SIGALRM: f"the run's bound of {options['--seconds']} s ran out"}
     stopped = []
 
     class Stop(Exception):
@@ -721,7 +720,7 @@ def run_command(argv):
     def stop(number, _):
         if not stopped:
             stopped.append(124 if number == signal.SIGALRM else 128 + number)
-            say(f"{names[number]} reached, stopping the private mail servers")
+            say(f"{names[number]}: stopping the private mail servers")
             raise Stop()
 
     for number in names:
@@ -743,6 +742,7 @@ def run_command(argv):
                         os.chown(env["XDG_RUNTIME_DIR"], user.pw_uid, user.pw_gid)
                 process = stack.run(command, as_user=user, env=env)
                 status = process.wait()
+                status = 128 - status if status < 0 else status  # ended by a signal, as a shell says
                 if "--show-mailbox" in flags:
                     shown = stack.run([PYTHON, os.path.abspath(__file__), "mailbox"]).wait() == 0
                     status = status or (0 if shown else 1)

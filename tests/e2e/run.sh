@@ -48,8 +48,7 @@ if [ -z "${MAIL_STACK_DIR:-}" ]; then
 fi
 
 # From here on: inside the namespaces, as root, on the display of the part
-# above, with Postfix and Dovecot up; mail_stack.py stops them afterwards and
-# fails the run when one would not stop.
+# above, the servers up (mail_stack.py stops them, failing if one would not).
 set -e
 # shellcheck source=tests/e2e/gui.sh
 source "$here/gui.sh"
