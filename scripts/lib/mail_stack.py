@@ -524,9 +524,14 @@ class MailStack:
         self.env = {"MAIL_ADDRESS": ADDRESS, "MAIL_USER": USER, "MAIL_PASSWORD": self.password}
         self.dir = None
         self._init = None
+        self._handlers = {}
         self.stopped_cleanly = False
 
     def __enter__(self):
+        # TERM and HUP, where nothing else handles them, end the block as an
+        # exception does, so that the teardown runs (INT does so already).
+        self._handlers = {number: signal.signal(number, _exit_on_signal)
+                          for number in (signal.SIGTERM, signal.SIGHUP) if signal.getsignal(number) == signal.SIG_DFL}
         try:
             self.dir = tempfile.mkdtemp(prefix="kestrine-mail.", dir="/tmp")
             # The servers' users read their configuration in here.
@@ -573,6 +578,12 @@ class MailStack:
         if self.dir:
             shutil.rmtree(self.dir, ignore_errors=True)
         self.stopped_cleanly = status == 0
+        for number, handler in self._handlers.items():
+            signal.signal(number, handler)
+
+
+def _exit_on_signal(number, _):
+    raise SystemExit(128 + number)
 
 
 @contextlib.contextmanager
@@ -791,7 +802,7 @@ def main(argv):
             return 0
         if action == "mailbox":
             return 0 if show_mailbox(os.environ["MAIL_STACK_DIR"], os.environ["MAIL_PASSWORD"]) else 1
-    except StackError as failure:
+    except (StackError, subprocess.SubprocessError) as failure:
         say(str(failure))
         return 1
     print(__doc__.split("\n\n")[1], file=sys.stderr)
