@@ -33,6 +33,7 @@ namespace only, the ports exist in the network namespace only, and the
 configuration, queue, mailbox and logs sit in one folder that is removed at
 the end. Postfix delivers to one mailbox (postmaster's mail too) and refuses
 every other recipient at RCPT TO."""
+import argparse
 import contextlib
 import ctypes
 import email
@@ -442,40 +443,34 @@ def master_pid(pid_file):
     return None
 
 
-def postfix(d, action, log=None):
-    """Starts Postfix ("postfix start" checks the configuration first and
-    refuses a wrong one), or stops it by its master's pid, as "postfix stop"
-    does, and waits for that: a master still closing down would keep port 25
-    or the queue busy."""
-    if action == "start":
-        run(["postfix", "-c", f"{d}/postfix/conf", "start"], 60, check=True, stdout=log, stderr=log)
-        wait_port(25, "open")
-        return
-    pid = master_pid(f"{d}/postfix/queue/pid/master.pid")
-    if pid is None:
-        return
-    if run(["postfix", "-c", f"{d}/postfix/conf", "stop"], 60, capture_output=True).returncode != 0:
+def stop_master(pid_file, name):
+    """Ends a server by its master's pid (TERM is what "postfix stop" sends)
+    and waits for it: a master still closing down keeps its port busy."""
+    pid = master_pid(pid_file)
+    if pid is not None:
         with contextlib.suppress(ProcessLookupError):
             os.kill(pid, signal.SIGTERM)
-    wait_until(lambda: process_gone(pid), f"Postfix's master {pid} did not stop")
-    wait_port(25, "closed")
+        wait_until(lambda: process_gone(pid), f"{name}'s master {pid} did not stop")
+
+
+def postfix(d, action, log=None):
+    """Starts Postfix ("postfix start" checks the configuration first and
+    refuses a wrong one) or stops it, and waits until port 25 is open or
+    closed."""
+    if action == "start":
+        run(["postfix", "-c", f"{d}/postfix/conf", "start"], 60, check=True, stdout=log, stderr=log)
+    else:
+        stop_master(f"{d}/postfix/queue/pid/master.pid", "Postfix")
+    wait_port(25, "open" if action == "start" else "closed")
 
 
 def stop_servers(d):
     """Stops both; False when one would not stop, so that a leak shows. The
     mounts and the private users go with the namespace."""
     stopped = True
-    try:
-        postfix(d, "stop")
-    except (StackError, subprocess.SubprocessError) as failure:
-        say(str(failure))
-        stopped = False
-    pid = master_pid(f"{d}/dovecot/run/master.pid")
-    if pid is not None:
-        with contextlib.suppress(ProcessLookupError):
-            os.kill(pid, signal.SIGTERM)
+    for stop in (lambda: postfix(d, "stop"), lambda: stop_master(f"{d}/dovecot/run/master.pid", "Dovecot")):
         try:
-            wait_until(lambda: process_gone(pid), f"Dovecot's master {pid} did not stop")
+            stop()
         except StackError as failure:
             say(str(failure))
             stopped = False
@@ -694,20 +689,16 @@ def as_root(argv):
 
 
 def run_command(argv):
-    options = {"--seconds": "0", "--cache": None, "--build": None, "--caller": None}
-    flags = set()
-    while argv and argv[0] != "--":
-        name, _, value = argv.pop(0).partition("=")
-        if name in ("--as-caller", "--show-mailbox"):
-            flags.add(name)
-        elif name in options:
-            options[name] = value or argv.pop(0)
-        else:
-            raise SystemExit(f"mail stack: unknown option {name}")
-    command = argv[1:]
-    if not command or not (options["--cache"] or options["--build"]):
-        raise SystemExit("usage: mail_stack.py run [--seconds N] (--cache DIR | --build DIR) "
-                         "[--as-caller] [--show-mailbox] -- COMMAND...")
+    parser = argparse.ArgumentParser(prog="mail_stack.py run")
+    parser.add_argument("--seconds", type=int, default=0)
+    where = parser.add_mutually_exclusive_group(required=True)
+    where.add_argument("--cache")
+    where.add_argument("--build")
+    parser.add_argument("--caller", type=int)
+    parser.add_argument("--as-caller", action="store_true")
+    parser.add_argument("--show-mailbox", action="store_true")
+    parser.add_argument("command", nargs="+")
+    options = parser.parse_args(argv)
     # sudo passes empty values for what the caller lacked.
     for name in DISPLAY_VARIABLES:
         if not os.environ.get(name):
@@ -716,13 +707,11 @@ def run_command(argv):
     if reason:
         say(f"cannot start the private mail servers: {reason}")
         return 1
-    cache = options["--cache"] or cache_for(options["--build"])
-    user = None
-    if "--as-caller" in flags and options["--caller"] not in (None, "0"):
-        user = pwd.getpwuid(int(options["--caller"]))
+    cache = options.cache or cache_for(options.build)
+    user = pwd.getpwuid(options.caller) if options.as_caller and options.caller else None
 
     names = {signal.SIGINT: "SIGINT received", signal.SIGTERM: "SIGTERM received",
-             signal.SIGHUP: "SIGHUP received", signal.SIGALRM: f"the run's bound of {options['--seconds']} s ran out"}
+             signal.SIGHUP: "SIGHUP received", signal.SIGALRM: f"the run's bound of {options.seconds} s ran out"}
     stopped = []
 
     class Stop(Exception):
@@ -736,7 +725,7 @@ def run_command(argv):
 
     for number in names:
         signal.signal(number, stop)
-    signal.alarm(int(options["--seconds"]))
+    signal.alarm(options.seconds)
     stack = MailStack(cache)
     status = 1
     try:
@@ -745,16 +734,16 @@ def run_command(argv):
             process = None
             try:
                 env = dict(os.environ)
-                if "--as-caller" in flags and "XDG_RUNTIME_DIR" not in env:
+                if options.as_caller and "XDG_RUNTIME_DIR" not in env:
                     # Without one Qt makes /tmp/runtime-USER, which would outlive the run.
                     env["XDG_RUNTIME_DIR"] = f"{stack.dir}/runtime"
                     os.mkdir(env["XDG_RUNTIME_DIR"], 0o700)
                     if user:
                         os.chown(env["XDG_RUNTIME_DIR"], user.pw_uid, user.pw_gid)
-                process = stack.run(command, as_user=user, env=env)
+                process = stack.run(options.command, as_user=user, env=env)
                 status = process.wait()
                 status = 128 - status if status < 0 else status  # ended by a signal, as a shell says
-                if "--show-mailbox" in flags:
+                if options.show_mailbox:
                     shown = stack.run([PYTHON, os.path.abspath(__file__), "mailbox"]).wait() == 0
                     status = status or (0 if shown else 1)
             finally:
