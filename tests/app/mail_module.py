@@ -6,9 +6,9 @@ Port 25 belongs to the machine's own mail service, so this runs in a private
 network namespace: private_network() moves the calling script into one (as
 root), where nothing can leave loopback. Every wait is bounded."""
 import contextlib
-import importlib.util
 import os
 import re
+import runpy
 import shutil
 import subprocess
 import sys
@@ -22,10 +22,8 @@ from x11_session import XvfbSession  # noqa: E402,F401  (re-exported for the cal
 SMTP_SERVER = os.path.join(HERE, "..", "support", "smtp_server.py")
 MAIL_LIBRARIES = ("libQt6Network.so", "libgmime-3.0.so", "kestrine-mail.so")
 RECIPIENT = "postmaster@module.test"
-_STACK = importlib.util.spec_from_file_location(
-    "mail_stack", os.path.join(HERE, "..", "..", "scripts", "lib", "mail_stack.py"))
-mail_stack = importlib.util.module_from_spec(_STACK)
-_STACK.loader.exec_module(mail_stack)
+# The mail stack's program, read as a module from where it lives.
+_STACK = runpy.run_path(os.path.join(HERE, "..", "..", "scripts", "lib", "mail_stack.py"))
 _network = contextlib.ExitStack()
 
 
@@ -45,7 +43,7 @@ def private_network():
     for the rest of its life: True, or False where that is not possible (not
     root, no namespaces)."""
     try:
-        _network.enter_context(mail_stack.private_network())
+        _network.enter_context(_STACK["private_network"]())
         return True
     except (OSError, subprocess.SubprocessError):
         return False
