@@ -617,7 +617,8 @@ def undelivered(d):
     for entry in map(json.loads, listing.stdout.splitlines()):
         for recipient in entry.get("recipients", []):
             lines.append(f"{entry['queue_id']} from <{entry['sender']}> to <{recipient['address']}>: "
-                         f"in Postfix's {entry['queue_name']} queue: {recipient.get('delay_reason', '')}")
+                         f"in Postfix's {entry['queue_name']} queue: "
+                         f"{recipient.get('delay_reason') or 'no delivery attempt finished yet'}")
     with contextlib.suppress(OSError), open(f"{d}/postfix.log", errors="replace") as log:
         for queue_id, to, reason in re.findall(r" ([0-9A-Z]+): to=<([^>]*)>.* status=bounced \((.*)\)$",
                                                log.read(), re.M):
