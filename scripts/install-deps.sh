@@ -7,7 +7,7 @@
 # No list holds a mail server (nothing that provides mail-transport-agent, no
 # POP3 or IMAP server): installing one would replace the machine's own, and
 # Debian starts it as a service. The tests and try.sh run Postfix and Dovecot
-# from downloaded packages in private namespaces (scripts/lib/mail_stack.sh).
+# from downloaded packages in private namespaces (scripts/lib/mail_stack.py).
 set -euo pipefail
 
 run_packages=(

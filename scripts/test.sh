@@ -3,7 +3,7 @@
 # suite on the release build, then again on an AddressSanitizer and
 # UndefinedBehaviorSanitizer build in the C locale. It installs no mail server:
 # as root, the end-to-end test downloads Postfix and Dovecot into the build tree
-# and runs them in private namespaces (scripts/lib/mail_stack.sh); without
+# and runs them in private namespaces (scripts/lib/mail_stack.py); without
 # root it reports itself skipped.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)

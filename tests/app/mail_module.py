@@ -3,10 +3,12 @@ running program has mapped, and a test SMTP server that listens where the
 program submits, localhost port 25.
 
 Port 25 belongs to the machine's own mail service, so this runs in a private
-network namespace: private_network() re-runs the calling script inside one
-(as root), where nothing can leave loopback. Every wait is bounded."""
+network namespace: private_network() moves the calling script into one (as
+root), where nothing can leave loopback. Every wait is bounded."""
+import contextlib
 import os
 import re
+import runpy
 import shutil
 import subprocess
 import sys
@@ -18,24 +20,20 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SMTP_SERVER = os.path.join(HERE, "..", "support", "smtp_server.py")
 MAIL_LIBRARIES = ("libQt6Network.so", "libgmime-3.0.so", "kestrine-mail.so")
 RECIPIENT = "postmaster@module.test"
-_INSIDE = "KESTRINE_PRIVATE_NETWORK"
+# The mail stack's program, read as a module from where it lives.
+_STACK = runpy.run_path(os.path.join(HERE, "..", "..", "scripts", "lib", "mail_stack.py"))
+_network = contextlib.ExitStack()
 
 
 def private_network():
-    """True inside a private network namespace with loopback up. Outside, re-runs
-    the calling script in one and exits with its status; returns False where
-    that is not possible (not root, no namespaces)."""
-    if os.environ.get(_INSIDE) == "1":
-        subprocess.run(["ip", "link", "set", "lo", "up"], check=True, timeout=10)
+    """Moves this process into a private network namespace with loopback up,
+    for the rest of its life: True, or False where that is not possible (not
+    root, no namespaces)."""
+    try:
+        _network.enter_context(_STACK["private_network"]())
         return True
-    if os.geteuid() != 0 or not shutil.which("unshare") or not shutil.which("ip"):
+    except (OSError, subprocess.SubprocessError):
         return False
-    if subprocess.run(["unshare", "-n", "true"], capture_output=True, timeout=10).returncode != 0:
-        return False
-    os.environ[_INSIDE] = "1"
-    sys.stdout.flush()
-    os.execvp("unshare", ["unshare", "-n", sys.executable, *sys.argv])
-    return False  # not reached
 
 
 def linked_mail_libraries(program):

@@ -2,7 +2,7 @@
 it against what Kestrine was given. Prints the header block as retrieved.
 
 usage: check_pop3_message.py USER PASSWORD NUMBER FROM TO SUBJECT IMPORTANCE
-                             X_PRIORITY BODY_FILE QUEUE_ID
+                             X_PRIORITY BODY_FILE QUEUE_ID X_MAILER
 
 QUEUE_ID is the id Postfix named when it accepted the message (the OK box's
 details end with that reply): the Received header Postfix added carries it.
@@ -17,7 +17,7 @@ import sys
 import time
 
 (user, password, number, sender, recipient, subject, importance, priority,
- body_file, queue_id) = sys.argv[1:11]
+ body_file, queue_id, mailer) = sys.argv[1:12]
 number = int(number)
 with open(body_file, "rb") as f:
     expected_body = f.read().decode("utf-8")
@@ -70,7 +70,7 @@ expect("Subject", header("Subject"), subject)
 expect("Importance", header("Importance"), importance)
 x_priority = header("X-Priority")
 expect("X-Priority", x_priority.split()[0] if x_priority else None, priority)
-expect("X-Mailer", header("X-Mailer"), "Kestrine 1.00")
+expect("X-Mailer", header("X-Mailer"), mailer)
 expect("Content-Type", message.get_content_type(), "text/plain")
 received = [str(value) for value in message.get_all("Received") or []]
 if not queue_id or not any(f" id {queue_id}" in value for value in received):

@@ -62,3 +62,9 @@ box_part() {
   case "$1" in title) n=1 ;; prompt) n=2 ;; buttons) n=3 ;; details) n=4 ;; esac
   awk -v want="$n" '/^-+$/ {part++; next} part == want' <<<"$2"
 }
+
+# The X-Mailer of the build in BUILD_DIR, from the identity it was configured with.
+build_mailer() { # BUILD_DIR
+  /usr/bin/python3 -c 'import json, sys; i = json.load(open(sys.argv[1])); print(i["productName"], i["fileVersionText"])' \
+    "$1/generated/identity.json"
+}

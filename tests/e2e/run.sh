@@ -2,7 +2,7 @@
 # End to end, as a user would: the real Kestrine under Xvfb, driven from
 # outside with xdotool, submits through a real Postfix; a real POP3 client
 # then fetches the message from Dovecot. Postfix and Dovecot come from Debian's
-# packages without being installed (scripts/lib/mail_stack.sh), and everything
+# packages without being installed (scripts/lib/mail_stack.py), and everything
 # runs in private mount, network and process namespaces: nothing can leave
 # them, the test owns ports 25 and 110 there, and the host's own mail service,
 # if it has one, is left alone. Afterwards the run checks that the host's
@@ -13,21 +13,21 @@ set -uo pipefail
 binary=$(readlink -f "${1:?usage: run.sh KESTRINE_BINARY [PACKAGE_CACHE]}")
 cache=${2:-$(dirname "$binary")/../mail-stack-cache}
 here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=scripts/lib/mail_stack.sh
-source "$here/../../scripts/lib/mail_stack.sh"
+stack=(/usr/bin/python3 "$here/../../scripts/lib/mail_stack.py")
 
 skip() { echo "SKIPPED: $*"; exit 77; }
 
 # shellcheck source=tests/e2e/host_state.sh
 source "$here/host_state.sh"
 
-if [ "${KESTRINE_E2E_INSIDE:-}" != 1 ]; then
-  reason=$(mail_stack_check) || skip "$reason"
+# mail_stack.py runs the second part of this script inside the namespaces.
+if [ -z "${MAIL_STACK_DIR:-}" ]; then
+  reason=$("${stack[@]}" check) || skip "$reason"
   for tool in Xvfb xdotool xclip ss ps findmnt sha256sum /usr/bin/python3; do
     command -v "$tool" >/dev/null || skip "$tool is not installed"
   done
   [ -x "$binary" ] || { echo "FAIL: no Kestrine binary at $binary"; exit 1; }
-  mail_stack_fetch "$cache" || { echo "FAIL: the mail servers' packages could not be had"; exit 1; }
+  "${stack[@]}" fetch "$cache" || { echo "FAIL: the mail servers' packages could not be had"; exit 1; }
   before=$(host_state)
   export E2E_DIR
   E2E_DIR=$(mktemp -d /tmp/kestrine-e2e.XXXXXX)
@@ -41,14 +41,14 @@ if [ "${KESTRINE_E2E_INSIDE:-}" != 1 ]; then
   start_display || { echo "FAIL: no display"; exit 1; }
   # Every wait inside is bounded; this bounds the whole run below CTest's own
   # timeout, so that a stuck run still gets to its cleanup (CTest kills hard).
-  KESTRINE_E2E_INSIDE=1 mail_stack_run 150 "$cache" bash "$0" "$binary" "$cache"
+  "${stack[@]}" run --seconds 150 --cache "$cache" -- bash "$0" "$binary" "$cache"
   status=$?
   same_host_state "$before" || status=1
   exit $status
 fi
 
 # From here on: inside the namespaces, as root, on the display of the part
-# above.
+# above, the servers up (mail_stack.py stops them, failing if one would not).
 set -e
 # shellcheck source=tests/e2e/gui.sh
 source "$here/gui.sh"
@@ -63,14 +63,10 @@ show_logs() {
 }
 
 cleanup() {
-  local status=$? clean=0
+  local status=$?
   set +e
   [ $status -ne 0 ] && show_logs
   stop_kestrine
-  mail_stack_stop || clean=1
-  if [ $clean -ne 0 ] && [ $status -eq 0 ]; then
-    echo "FAIL: the run passed but left something behind"; status=1
-  fi
   exit $status
 }
 trap cleanup EXIT
@@ -102,11 +98,11 @@ sessions() {
   grep 'postfix/smtpd\[[0-9]*\]: disconnect from' "$MAIL_STACK_DIR/postfix.log" | grep -vc 'commands=0/0$' || true
 }
 
-mail_stack_start || fail "the private Postfix and Dovecot did not start"
 start_kestrine "$binary"
 
 sender=kestrine@brimvale.example
-recipient=$mail_address
+mailer=$(build_mailer "$(dirname "$binary")/..")
+recipient=$MAIL_ADDRESS
 printf '%s\r\n' \
   'This is a test of the SMTP server of IIS.' \
   'This server is installed together with IIS.' \
@@ -118,8 +114,8 @@ printf '%s\r\n' \
   '' \
   'You can uninstall Kestrine via Control Panel , Add/Remove Programs.' >"$E2E_DIR/expected-body.txt"
 check_message() { # NUMBER QUEUE_ID
-  /usr/bin/python3 "$here/check_pop3_message.py" "$mail_user" "$mail_password" "$1" \
-    "$sender" "$recipient" "Kestrine Server" high 1 "$E2E_DIR/expected-body.txt" "$2"
+  /usr/bin/python3 "$here/check_pop3_message.py" "$MAIL_USER" "$MAIL_PASSWORD" "$1" \
+    "$sender" "$recipient" "Kestrine Server" high 1 "$E2E_DIR/expected-body.txt" "$2" "$mailer"
 }
 # The queue id Postfix named in its final reply, as the OK box's details end.
 queue_id() { # BOX
@@ -153,8 +149,7 @@ driver no-box 2 || fail "a second box followed Send Email OK"
 check_message 1 "$id"
 
 echo "== sending again with Postfix stopped"
-mail_stack_stop_postfix
-mail_stack_wait_port 25 closed
+"${stack[@]}" postfix stop
 driver click cmdSendEmail
 box=$(driver box) || fail "no box after Send Email with Postfix stopped"
 echo "$box"
@@ -165,7 +160,7 @@ driver no-box 2 || fail "a box followed the error report"
 kestrine_running || fail "Kestrine did not survive the failure"
 
 echo "== Postfix back: the next press sends the same fields again"
-mail_stack_start_postfix
+"${stack[@]}" postfix start
 driver click cmdSendEmail
 box=$(driver box) || fail "no box after Send Email with Postfix back"
 echo "$box"

@@ -6,11 +6,10 @@
 set -uo pipefail
 source_cache=$(readlink -f "${1:?usage: stack_guards.sh PACKAGE_CACHE}")
 here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=scripts/lib/mail_stack.sh
-source "$here/../../scripts/lib/mail_stack.sh"
+stack=(/usr/bin/python3 "$here/../../scripts/lib/mail_stack.py")
 
 skip() { echo "SKIPPED: $*"; exit 77; }
-reason=$(mail_stack_check) || skip "$reason"
+reason=$("${stack[@]}" check) || skip "$reason"
 command -v setpriv >/dev/null || skip "setpriv is not installed"
 work=$(mktemp -d /tmp/kestrine-guards.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -24,8 +23,8 @@ chmod 777 "$work/open"
 chmod 1777 "$work/sticky"
 ln -s "$work/user/inner" "$work/root/link"
 while read -r expected path; do
-  if mail_stack_root_only "$path"; then got=yes; else got=no; fi
-  [ "$got" = "$expected" ] || fail "mail_stack_root_only $path: expected $expected, got $got"
+  if "${stack[@]}" root-only "$path"; then got=yes; else got=no; fi
+  [ "$got" = "$expected" ] || fail "root-only $path: expected $expected, got $got"
 done <<EOF
 yes $work/root/inner
 no  $work/user/inner
@@ -37,9 +36,9 @@ no  $work/root/missing
 EOF
 
 # A cache someone else could have prepared. Each case sets up CACHE from a
-# copy of the good packages, then mail_stack_fetch must leave a root-owned
+# copy of the good packages, then fetch must leave a root-owned
 # folder holding exactly the good packages, and the planted target intact.
-[ -n "$(compgen -G "$source_cache/*.deb")" ] || mail_stack_fetch "$source_cache" >/dev/null ||
+[ -n "$(compgen -G "$source_cache/*.deb")" ] || "${stack[@]}" fetch "$source_cache" >/dev/null ||
   { echo "FAIL: the mail servers' packages could not be had"; exit 1; }
 debs() { cat -- "$1"/*.deb | sha256sum; }
 good=$(debs "$source_cache")
@@ -56,31 +55,30 @@ for case in lock-link tampered user-owned cache-link extra-deb; do
     # A second copy of a package, under another name: both would be unpacked.
     extra-deb) cp "$(compgen -G "$cache/dovecot-pop3d_*.deb")" "$cache/aaa_0.1_amd64.deb" ;;
   esac
-  mail_stack_fetch "$cache" >"$work/fetch.log" 2>&1 || fail "$case: mail_stack_fetch failed: $(cat "$work/fetch.log")"
+  "${stack[@]}" fetch "$cache" >"$work/fetch.log" 2>&1 || fail "$case: fetch failed: $(cat "$work/fetch.log")"
   { [ ! -L "$cache" ] && [ "$(stat -c %u "$cache")" = 0 ]; } || fail "$case: the cache is not a folder of root's"
   [ "$(debs "$cache")" = "$good" ] || fail "$case: the cache holds $(ls -A "$cache")"
   [ "$(cat "$work/target")" = precious ] || fail "$case: the file a link pointed at was changed"
   [ -z "$(ls -A "$work/user/inner")" ] || fail "$case: something was written through the linked cache"
 done
 
-# A signal to the shell running mail_stack_run is passed on to the run, which
-# stops, and the run's folder is removed. The inner command records its
-# folder and that it was told to stop.
+# A signal to a run (SIGINT too, which a background job would ignore) is
+# passed on to the command inside, which stops, and the run's folder is removed. The command records its folder and that it was
+# told to stop.
 for signal in TERM HUP INT; do
-  rm -f "$work/dir" "$work/pid" "$work/stopped"
-  # timeout gives the shell a SIGINT it can trap (a background job ignores it).
-  # shellcheck disable=SC2016 # expanded by the shells started here
-  timeout 60 bash -c 'echo $$ >"$1/pid"; source "$2"
-    mail_stack_run 0 "$3" bash -c "echo \$MAIL_STACK_DIR >$1/dir; trap \"touch $1/stopped; exit 0\" TERM; sleep 50 & wait"
-    exit $?' _ "$work" "$here/../../scripts/lib/mail_stack.sh" "$source_cache" >"$work/run.log" 2>&1 &
+  rm -f "$work/dir" "$work/stopped"
+  # shellcheck disable=SC2016 # expanded by the shell inside
+  "${stack[@]}" run --seconds 90 --cache "$source_cache" -- \
+    bash -c 'echo "$MAIL_STACK_DIR" >"$1/dir"; trap "touch $1/stopped; exit 0" TERM; sleep 50 & wait' _ "$work" \
+    >"$work/run.log" 2>&1 &
   runner=$!
-  for _ in $(seq 100); do [ -s "$work/dir" ] && break; sleep 0.1; done
+  for _ in $(seq 600); do [ -s "$work/dir" ] && break; sleep 0.1; done
   [ -s "$work/dir" ] || { fail "SIG$signal: the run did not start"; kill "$runner"; wait "$runner"; continue; }
-  kill "-$signal" "$(cat "$work/pid")"
+  kill "-$signal" "$runner"
   status=0
   wait "$runner" || status=$?
   expected=$((128 + $(kill -l "$signal")))
-  [ "$status" -eq "$expected" ] || fail "SIG$signal: mail_stack_run returned $status, not $expected: $(cat "$work/run.log")"
+  [ "$status" -eq "$expected" ] || fail "SIG$signal: the run returned $status, not $expected: $(cat "$work/run.log")"
   [ -e "$work/stopped" ] || fail "SIG$signal: the run inside was not told to stop"
   [ ! -e "$(cat "$work/dir")" ] || { fail "SIG$signal: $(cat "$work/dir") was left behind"; rm -rf "$(cat "$work/dir")"; }
 done
