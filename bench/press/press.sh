@@ -18,13 +18,17 @@ stack=("$python" "$root/scripts/lib/mail_stack.py")
 outside_reason=
 # mail_stack.py runs this script again inside the namespaces, the stack up.
 if [ -z "${MAIL_STACK_DIR:-}" ]; then
+  # Root starts the servers from a cache out of a build tree others can
+  # change, as scripts/try.sh does.
+  cache=$build/mail-stack-cache
+  "${stack[@]}" root-only "$build" || cache=/var/cache/kestrine-mail-stack
   if ! outside_reason=$("${stack[@]}" check); then
     :
+  elif ! "${stack[@]}" fetch "$cache" >&2; then
+    outside_reason="its packages could not be downloaded"
   else
     # The whole run, endurance and sweep included, is bounded at an hour.
-    # Root starts the servers from a cache out of a build tree others can
-    # change, as scripts/try.sh does.
-    "${stack[@]}" run --seconds 3600 --build "$build" -- "$0" "$build" "$runs" "$submissions" "$asan"
+    "${stack[@]}" run --seconds 3600 --cache "$cache" -- "$0" "$build" "$runs" "$submissions" "$asan"
     exit
   fi
 fi

@@ -63,8 +63,8 @@ for case in lock-link tampered user-owned cache-link extra-deb; do
 done
 
 # A signal to a run (SIGINT too, which a background job would ignore) is
-# passed on to the command inside, which stops, and the run's folder is removed. The command records its folder and that it was
-# told to stop.
+# passed on to the command inside, which stops, and the run's folder is
+# removed. The command records its folder and that it was told to stop.
 for signal in TERM HUP INT; do
   rm -f "$work/dir" "$work/stopped"
   # shellcheck disable=SC2016 # expanded by the shell inside

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # scripts/try.sh as a newcomer uses it: on an X display outside its
 # namespaces, as a desktop's is (with an authority cookie), it prints the
-# address to send to; the window, driven with xdotool, sends one message there
-# and is closed; try.sh must then print that message as fetched over POP3,
-# exit 0, and leave the host as it was. Then a message Postfix accepts and
+# address to send to; the window, driven through the shared driver, sends one
+# message there and is closed; try.sh must then print that message as fetched
+# over POP3, exit 0, and leave the host as it was. Then a message Postfix accepts and
 # defers: try.sh must name its queue entry and Postfix's reason, and fail.
 # Exit 77 (skipped) where root, the namespaces or a tool is missing.
 #   try_loop.sh BUILD_DIR
