@@ -4,6 +4,8 @@
 # and the tests' identity.json are all generated from these values.
 set(KESTRINE_APP_TITLE "Kestrine")
 set(KESTRINE_APP_ID "example.brimvale.Kestrine")
+# The name of the .deb, which the package note names too.
+set(KESTRINE_PACKAGE_NAME "kestrine")
 # The maker's reverse domain, the application id without the program's name.
 string(REGEX REPLACE "\\.[^.]*$" "" KESTRINE_DEVELOPER_ID "${KESTRINE_APP_ID}")
 set(KESTRINE_WEB_SITE "www.brimvale.example")
@@ -53,7 +55,7 @@ endfunction()
 
 # The version block as the package note carries it.
 set(KESTRINE_VERSION_BLOCK
-    "type=deb" "os=debian" "name=kestrine" "version=${KESTRINE_FILE_VERSION}"
+    "type=deb" "os=debian" "name=${KESTRINE_PACKAGE_NAME}" "version=${KESTRINE_FILE_VERSION}"
     "architecture=${KESTRINE_ARCHITECTURE}"
     "fileVersion=${KESTRINE_FILE_VERSION}" "fileVersionText=${KESTRINE_VERSION_TEXT}"
     "productVersion=${KESTRINE_FILE_VERSION}" "productVersionText=${KESTRINE_VERSION_TEXT}"

@@ -12,7 +12,7 @@ with open(identity_path, encoding="utf-8") as identity_file:
 # The forms derived from the one version, and the architecture as dpkg names it.
 major, minor = identity["version"].split(".")[:2]
 derived = {"fileVersionText": f"{major}.{int(minor):02d}", "productVersionText": f"{major}.{int(minor):02d}",
-           "productVersion": identity["version"], "fileVersion": identity["version"], "name": "kestrine",
+           "productVersion": identity["version"], "fileVersion": identity["version"], "name": identity["name"],
            "architecture": subprocess.run(["dpkg", "--print-architecture"], check=True, capture_output=True,
                                           text=True).stdout.strip()}
 expected = {key: identity[key] for key in (

@@ -8,8 +8,10 @@ build_dir=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+read -r package app_id < <(/usr/bin/python3 -c 'import json, sys; i = json.load(open(sys.argv[1])); print(i["name"], i["appId"])' \
+  "$build_dir/generated/identity.json")
 (cd "$build_dir" && cpack -G DEB -B "$work/pkg" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }
-deb=$(ls "$work"/pkg/kestrine_*.deb)
+deb=$(ls "$work"/pkg/"${package}"_*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "package $(basename "$deb"): Depends: $depends"
 for library in libqt6widgets6 libqt6network6 libgmime-3.0-0 libc6; do
@@ -23,7 +25,6 @@ for file in usr/bin/Kestrine usr/lib/kestrine/kestrine-mail.so; do
     *"not stripped"*) echo "FAIL: the packaged $file still carries its debugging symbols"; exit 1 ;;
   esac
 done
-app_id=$(/usr/bin/python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["appId"])' "$build_dir/generated/identity.json")
 desktop-file-validate "$work/root/usr/share/applications/$app_id.desktop"
 /usr/bin/python3 "$(dirname "$0")/check_install_tree.py" "$work/root" /usr "$build_dir/generated/identity.json"
 echo "package size: $(stat -c %s "$deb") bytes"
