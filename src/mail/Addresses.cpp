@@ -194,6 +194,9 @@ Mailbox ReadMailbox(const QString &field, const QString &part) {
   Mailbox mailbox;
   mailbox.address = QString::fromUtf8(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(found)));
   mailbox.name = QuotedName(part).value_or(QString::fromUtf8(internet_address_get_name(found)).trimmed());
+  // A tab is a blank between words here as anywhere in the field; the name
+  // goes into a header as text, where a control character has no place.
+  mailbox.name.replace(u'\t', u' ');
   if (const QString why = WhyNotAnAddress(mailbox.address); !why.isEmpty())
     Invalid(field, part, why);
   if (!AddressIsWholePart(part, mailbox.address))

@@ -58,6 +58,9 @@ private slots:
                                          << std::vector{Mailbox{{}, QString(242, u'a') + "@example.com"}};
     QTest::newRow("tab as blank") << "Ann\t<ann@example.com>"
                                   << std::vector{Mailbox{"Ann", "ann@example.com"}};
+    QTest::newRow("tabs between the words of names")
+        << "Ann\t\tSmith <ann@example.com>, \"Bob\tJones\" <bob@example.org>"
+        << std::vector{Mailbox{"Ann  Smith", "ann@example.com"}, Mailbox{"Bob Jones", "bob@example.org"}};
   }
   void recipientsAreRead() {
     QFETCH(QString, text);
