@@ -42,9 +42,9 @@ def geometry(session, window):
 
 
 def settled_geometry(session, window):
-    """The window's geometry once it holds still: a box whose size changes just
-    after it is mapped is centred again a moment later, and a read in between
-    would see it at the place meant for its earlier size."""
+    """The window's geometry once it holds still. A box whose size changes just
+    after it is mapped is centred again a moment later, and a window manager may
+    move a window it has just framed: a read in between sees a passing place."""
     def unchanged():
         first = geometry(session, window)
         time.sleep(0.3)
@@ -117,7 +117,7 @@ def small_screen_scaled_by_two(binary, entry, window_manager=None):
     with XvfbSession(1366, 768, window_manager) as session, \
             Kestrine(session, binary, env={"QT_SCALE_FACTOR": "2"}) as run:
         time.sleep(1.0)  # a window framed by a manager settles after its first activation
-        x, y, w, h = geometry(session, run.main)
+        x, y, w, h = settled_geometry(session, run.main)
         left, right, top, bottom = 0, 0, 0, 0
         if window_manager:
             extents = xprop(session, run.main, "_NET_FRAME_EXTENTS").split("=")[-1]
