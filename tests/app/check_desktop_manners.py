@@ -22,7 +22,7 @@ import subprocess
 import sys
 import time
 
-from kestrine_driver import BOX, Kestrine, XvfbSession, passes, wait_for
+from kestrine_driver import BOX, Kestrine, XvfbSession, passes
 
 # A recipient that holds the placeholder domain but is no address: the question
 # is asked, and after Yes the error box says so before anything is sent.
@@ -41,17 +41,6 @@ def geometry(session, window):
     return (values["Absolute upper-left X"], values["Absolute upper-left Y"], values["Width"], values["Height"])
 
 
-def settled_geometry(session, window):
-    """The window's geometry once it holds still. A box whose size changes just
-    after it is mapped is centred again a moment later, and a window manager may
-    move a window it has just framed: a read in between sees a passing place."""
-    def unchanged():
-        first = geometry(session, window)
-        time.sleep(0.3)
-        return first if geometry(session, window) == first else None
-    return wait_for(f"the window {window} to hold still", unchanged, timeout=5)
-
-
 def wait_for_boxes(session, count, timeout=15):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
@@ -66,7 +55,7 @@ def check_box(session, main, box, screen):
     transient = xprop(session, box, "WM_TRANSIENT_FOR")
     if int(transient.split()[-1], 16) != int(main):
         raise AssertionError(f"box not transient for the main window: {transient.strip()}")
-    bx, by, bw, bh = settled_geometry(session, box)
+    bx, by, bw, bh = geometry(session, box)
     mx, my, mw, mh = geometry(session, main)
     if bx < 0 or by < 0 or bx + bw > screen[0] or by + bh > screen[1]:
         raise AssertionError(f"box {bw}x{bh}+{bx}+{by} leaves the {screen[0]}x{screen[1]} screen")
@@ -117,7 +106,7 @@ def small_screen_scaled_by_two(binary, entry, window_manager=None):
     with XvfbSession(1366, 768, window_manager) as session, \
             Kestrine(session, binary, env={"QT_SCALE_FACTOR": "2"}) as run:
         time.sleep(1.0)  # a window framed by a manager settles after its first activation
-        x, y, w, h = settled_geometry(session, run.main)
+        x, y, w, h = geometry(session, run.main)
         left, right, top, bottom = 0, 0, 0, 0
         if window_manager:
             extents = xprop(session, run.main, "_NET_FRAME_EXTENTS").split("=")[-1]
