@@ -65,6 +65,20 @@ QString BoxAsText(const QMessageBox &box, const QString &prompt) {
   return text;
 }
 
+// A window's frame as the window manager draws it. Qt measures a frame's right
+// and bottom edges against the size it believes the window has, and keeps that
+// measure: a box that hears late of the size it was created with, after it has
+// taken its own, gets edges as wide as the difference, and would be centred as
+// if that much larger. The left and top edges do not depend on the size; the
+// right and bottom borders are taken to be as wide as the left one, as window
+// managers draw them.
+QRect FrameOf(const QWidget &window) {
+  const QRect client = window.geometry();
+  const QPoint corner = window.pos();
+  const int border = client.left() - corner.x();
+  return {corner, client.size() + QSize(2 * border, client.top() - corner.y() + border)};
+}
+
 // Ctrl+C copies the whole box, so that an error report can be pasted elsewhere.
 class CopyableMessageBox : public QMessageBox {
 public:
@@ -79,14 +93,16 @@ protected:
   // its earlier size, and may fit it again once its text is laid out: each
   // time, centre it again over its window, inside the screen. The user
   // resizes a box only through its details button, and that resize does not
-  // centre it again, so this never undoes what the user did.
+  // centre it again, so this never undoes what the user did. A size the
+  // window system reports is not followed: the box's own size is fixed, and
+  // such a report may be a late one of a size the box has already left.
   void showEvent(QShowEvent *event) override {
     QMessageBox::showEvent(event);
     Centre();
   }
   void resizeEvent(QResizeEvent *event) override {
     QMessageBox::resizeEvent(event);
-    if (isVisible())
+    if (isVisible() && !event->spontaneous())
       Centre();
   }
 
@@ -95,9 +111,9 @@ protected:
     if (!screen() || (!owner && !UserResized))
       return;
     const QRect room = screen()->availableGeometry();
-    QRect frame = frameGeometry();
+    QRect frame = FrameOf(*this);
     if (!UserResized)
-      frame.moveCenter(owner->window()->frameGeometry().center());
+      frame.moveCenter(FrameOf(*owner->window()).center());
     frame.moveLeft(std::max(room.left(), std::min(frame.left(), room.right() + 1 - frame.width())));
     frame.moveTop(std::max(room.top(), std::min(frame.top(), room.bottom() + 1 - frame.height())));
     move(frame.topLeft());

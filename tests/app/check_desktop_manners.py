@@ -77,6 +77,10 @@ def keyboard_only_question_and_error(session, binary, entry, recipient=BAD_RECIP
         session.key("Return", delay=30)
         question = wait_for_boxes(session, 1)[0]
         check_box(session, run.main, question, (1024, 768))
+        # A late report of the size the box was created with leaves it where it is.
+        session.report_geometry(question, *geometry(session, question)[:2], 100, 30)
+        time.sleep(0.5)
+        check_box(session, run.main, question, (1024, 768))
         session.key("Return", delay=30)  # the default button: Yes
         session.wait_until_gone_window(question)
         error = wait_for_boxes(session, 1)[0]

@@ -15,13 +15,22 @@ class _ClientMessage(ctypes.Structure):
                 ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
 
 
+class _ConfigureNotify(ctypes.Structure):
+    # The members after the height (border, sibling, override) stay zero.
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("event", ctypes.c_ulong), ("window", ctypes.c_ulong),
+                ("x", ctypes.c_int), ("y", ctypes.c_int), ("width", ctypes.c_int), ("height", ctypes.c_int)]
+
+
 class _Event(ctypes.Union):
     # XEvent is as large as 24 longs, whatever member is used.
-    _fields_ = [("client", _ClientMessage), ("pad", ctypes.c_long * 24)]
+    _fields_ = [("client", _ClientMessage), ("configure", _ConfigureNotify), ("pad", ctypes.c_long * 24)]
 
 
 _CLIENT_MESSAGE = 33
+_CONFIGURE_NOTIFY = 22
 _NO_EVENT_MASK = 0
+_STRUCTURE_NOTIFY_MASK = 1 << 17
 
 
 def wait_for(what, probe, timeout=20):
@@ -109,7 +118,19 @@ class X11Display:
         event.client.format = 32
         event.client.data[0] = self._x11.XInternAtom(self._display, b"WM_DELETE_WINDOW", 0)
         event.client.data[1] = 0  # CurrentTime
-        if not self._x11.XSendEvent(self._display, int(window), 0, _NO_EVENT_MASK, ctypes.byref(event)):
+        self._send(window, event, _NO_EVENT_MASK)
+
+    def report_geometry(self, window, x, y, width, height):
+        """Tells `window` where it is and how large, as a window manager does with
+        a synthetic ConfigureNotify: what a late report would say, true or not."""
+        event = _Event()
+        notify = event.configure
+        notify.type, notify.event, notify.window = _CONFIGURE_NOTIFY, int(window), int(window)
+        notify.x, notify.y, notify.width, notify.height = x, y, width, height
+        self._send(window, event, _STRUCTURE_NOTIFY_MASK)
+
+    def _send(self, window, event, mask):
+        if not self._x11.XSendEvent(self._display, int(window), 0, mask, ctypes.byref(event)):
             raise RuntimeError("XSendEvent failed")
         self._x11.XFlush(self._display)
 
