@@ -112,11 +112,21 @@ protected:
       return;
     const QRect room = screen()->availableGeometry();
     QRect frame = FrameOf(*this);
-    if (!UserResized)
-      frame.moveCenter(FrameOf(*owner->window()).center());
+    // Until a window manager frames the box, it has no frame of its own, and a
+    // move places its client area: it will get a frame like its window's.
+    QPoint clientOffset;
+    if (!UserResized) {
+      const QWidget &window = *owner->window();
+      const QRect around = FrameOf(window);
+      if (frame == geometry()) {
+        frame.setSize(frame.size() + around.size() - window.size());
+        clientOffset = window.geometry().topLeft() - around.topLeft();
+      }
+      frame.moveCenter(around.center());
+    }
     frame.moveLeft(std::max(room.left(), std::min(frame.left(), room.right() + 1 - frame.width())));
     frame.moveTop(std::max(room.top(), std::min(frame.top(), room.bottom() + 1 - frame.height())));
-    move(frame.topLeft());
+    move(frame.topLeft() + clientOffset);
   }
 
   void keyPressEvent(QKeyEvent *event) override {
