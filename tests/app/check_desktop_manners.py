@@ -22,7 +22,7 @@ import subprocess
 import sys
 import time
 
-from kestrine_driver import BOX, Kestrine, XvfbSession, passes
+from kestrine_driver import BOX, Kestrine, XvfbSession, passes, wait_for
 
 # A recipient that holds the placeholder domain but is no address: the question
 # is asked, and after Yes the error box says so before anything is sent.
@@ -41,6 +41,17 @@ def geometry(session, window):
     return (values["Absolute upper-left X"], values["Absolute upper-left Y"], values["Width"], values["Height"])
 
 
+def settled_geometry(session, window):
+    """The window's geometry once it holds still: a box with a long prompt is
+    fitted again once its text is laid out, and centred again a moment later; a
+    read in between sees it at the place meant for its earlier size."""
+    def unchanged():
+        first = geometry(session, window)
+        time.sleep(0.3)
+        return first if geometry(session, window) == first else None
+    return wait_for(f"the window {window} to hold still", unchanged, timeout=5)
+
+
 def wait_for_boxes(session, count, timeout=15):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
@@ -55,7 +66,7 @@ def check_box(session, main, box, screen):
     transient = xprop(session, box, "WM_TRANSIENT_FOR")
     if int(transient.split()[-1], 16) != int(main):
         raise AssertionError(f"box not transient for the main window: {transient.strip()}")
-    bx, by, bw, bh = geometry(session, box)
+    bx, by, bw, bh = settled_geometry(session, box)
     mx, my, mw, mh = geometry(session, main)
     if bx < 0 or by < 0 or bx + bw > screen[0] or by + bh > screen[1]:
         raise AssertionError(f"box {bw}x{bh}+{bx}+{by} leaves the {screen[0]}x{screen[1]} screen")
