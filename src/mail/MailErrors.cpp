@@ -5,8 +5,27 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 namespace mail {
+
+namespace {
+
+// Code points that render as nothing (Unicode's Default_Ignorable_Code_Point
+// set) beyond the format characters: Hangul fillers, the combining grapheme
+// joiner, variation selectors and the reserved ranges that may be given such
+// a meaning. A quote could hide text behind them.
+bool IsDefaultIgnorable(char32_t point) {
+  static constexpr std::pair<char32_t, char32_t> kRanges[] = {
+      {0x034F, 0x034F}, {0x115F, 0x1160},   {0x17B4, 0x17B5},   {0x180B, 0x180F},
+      {0x2065, 0x2065}, {0x3164, 0x3164},   {0xFE00, 0xFE0F},   {0xFFA0, 0xFFA0},
+      {0xFFF0, 0xFFF8}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF}};
+  return std::any_of(std::begin(kRanges), std::end(kRanges),
+                     [point](const auto &range) { return point >= range.first && point <= range.second; });
+}
+
+} // namespace
 
 QString Visible(const QString &text) {
   QString shown;
@@ -25,7 +44,8 @@ QString Visible(const QString &text) {
     else if (category == QChar::Other_Control)
       shown += QStringLiteral("\\x%1").arg(point, 2, 16, QLatin1Char('0'));
     else if (category == QChar::Other_Format || category == QChar::Other_Surrogate ||
-             category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
+             category == QChar::Separator_Line || category == QChar::Separator_Paragraph ||
+             IsDefaultIgnorable(point))
       shown += QStringLiteral("\\u{%1}").arg(QString::number(point, 16).toUpper().rightJustified(4, u'0'));
     else
       shown += pair ? text.mid(i, 2) : QString(c);
@@ -40,20 +60,16 @@ namespace {
 // cannot. Beyond this the quote is cut and says how much was left out.
 constexpr qsizetype kLongestQuote = 2000;
 
-// Line by line: the line breaks between a reply's lines stay, every control
-// character within a line is shown escaped.
+// Whatever a server sent is quoted on one line: its line breaks, like every
+// other control character, are shown escaped, so that no quoted line can
+// stand in the box as a line of its own ("Error code = 0").
 QString Quote(const QString &text) {
   // Never between the two halves of a surrogate pair.
   const qsizetype keep =
       kLongestQuote - (text.size() > kLongestQuote && text[kLongestQuote - 1].isHighSurrogate());
-  const QString cut =
-      text.size() <= kLongestQuote
-          ? text
-          : text.left(keep) + QStringLiteral("... (%1 more characters)").arg(text.size() - keep);
-  QStringList lines = cut.split(u'\n');
-  for (QString &line : lines)
-    line = Visible(line);
-  return lines.join(u'\n');
+  if (text.size() <= kLongestQuote)
+    return Visible(text);
+  return Visible(text.left(keep)) + QStringLiteral("... (%1 more characters)").arg(text.size() - keep);
 }
 
 QString WhileDoing(const Failure &f) {
@@ -119,6 +135,7 @@ QString InReplyTo(const Failure &f) {
   case Step::Greeting:
     return QStringLiteral("in its greeting");
   case Step::MessageContent:
+    return QStringLiteral("unasked, while the message content was being sent");
   case Step::EndOfData:
     return QStringLiteral("in reply to the end of the message data");
   default:
@@ -267,12 +284,19 @@ QString Describe(const Failure &failure) {
     return QStringLiteral("%1%2 Is the server overloaded or stuck? Check its log.")
         .arg(NothingWithin(f), LastSaid(f));
   case kConnectionLost:
-    return QStringLiteral("The mail server at %1 closed the connection %2.%3%4 %5")
-        .arg(f.server, f.answered ? AfterAnswer(f) : WhileDoing(f), LastSaid(f), Greeted(f), Delivery(f));
+    return QStringLiteral("The mail server at %1 closed the connection %2%3.%4%5 %6")
+        .arg(f.server, f.answered ? AfterAnswer(f) : WhileDoing(f),
+             f.detail.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(Visible(f.detail)), LastSaid(f),
+             Greeted(f), Delivery(f));
   case kTlsFailure:
+    if (f.step != Step::StartTls)
+      return QStringLiteral(
+                 "The TLS connection to the mail server at %1 failed %2: %3. Does the server demand "
+                 "a client certificate? Check its TLS settings and its log.")
+          .arg(f.server, WhileDoing(f), Visible(f.detail));
     return QStringLiteral("The mail server at %1 offered STARTTLS, but the TLS negotiation failed: %2. "
                           "Check the server's TLS certificate and key settings.")
-        .arg(f.server, f.detail);
+        .arg(f.server, Visible(f.detail));
   case kInvalidAddress:
     return QStringLiteral("The %1 address \"%2\" is not valid: %3. Nothing was sent.")
         .arg(f.field, Quote(f.text), f.detail);
@@ -289,6 +313,12 @@ QString Describe(const Failure &failure) {
                "settings, if it supports it. Nothing was sent.")
         .arg(Visible(f.text), f.server);
   case kNotSmtp:
+    if (!f.accepted.isEmpty())
+      return QStringLiteral(
+                 "The mail server at %1 accepted the message (\"%2\"), then sent \"%3\" out of turn, "
+                 "before QUIT. The message may well be queued: check the server's queue and log "
+                 "before sending it again.")
+          .arg(f.server, Quote(f.accepted), Quote(f.text));
     if (!f.next.isEmpty())
       return OutOfTurn(f);
     return QStringLiteral("What answered at %1 %2 is not a proper SMTP reply: \"%3\" (%4). "

@@ -27,7 +27,9 @@ namespace mail {
 // |          | when it closed right after it); when it had answered the step in     |
 // |          | full, that step and its reply. A close after the end of data says    |
 // |          | the message may have been accepted; one before it, that it was not.  |
-// | 1005     | STARTTLS was offered but the TLS negotiation failed.                  |
+// | 1005     | STARTTLS was offered but TLS failed: in the negotiation (every reason |
+// |          | the certificate check found), or after it (an alert, bytes that are   |
+// |          | not TLS), with the TLS library's words. A close_notify is a 1004.     |
 // | 1006     | Invalid address (not one, a control character, over 254 octets, a    |
 // |          | domain without a valid ASCII form): the offending text is quoted,     |
 // |          | with why. Nothing was sent.                                           |
@@ -39,7 +41,9 @@ namespace mail {
 // |          | a line that is not a reply line, a reply that does not belong to the  |
 // |          | step (354 to MAIL, 250 to DATA), a reply out of turn (it came before  |
 // |          | the command it would answer was sent), or a reply past 64 KB. Quoted, |
-// |          | cut, with what is wrong with it.                                      |
+// |          | cut, with what is wrong with it. Also anything the server says after  |
+// |          | it accepted the message, before QUIT: both are quoted, and the        |
+// |          | message may be queued.                                                |
 // | 1012     | The mail component could not start: its module could not be opened.  |
 // | 1013     | This message object has already delivered its message.                |
 // | 1014     | Any other submission failure.                                         |
@@ -77,12 +81,14 @@ struct Failure {
   QString greeting;      // the server's greeting, when one came
   bool answered = false; // the step had its reply in full: the failure came after it
   QString next;          // for a reply out of turn: what was about to be sent
+  QString accepted;      // the reply that had accepted the message, when the server said more after it
 };
 
 // Shows control characters as \r, \n, \xNN, and format (direction,
-// invisible) characters and line or paragraph separators as \u{202E}, so that
-// a quoted text (an address, a server's reply) can neither break nor forge a
-// line of the description, nor turn the text after it around.
+// invisible) characters, the other characters that render as nothing, and
+// line or paragraph separators as \u{202E}, so that a quoted text (an
+// address, a server's reply) can neither break nor forge a line of the
+// description, nor turn or hide the text after it.
 QString Visible(const QString &text);
 
 // The one place that makes a description from a failure.

@@ -1,8 +1,11 @@
 #include "mail/SmtpSession.h"
 
+#include <QDateTime>
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QSslCertificate>
 #include <QSslCipher>
+#include <QSslKey>
 #include <QSslSocket>
 #include <QStringList>
 
@@ -47,6 +50,18 @@ bool IsReplyLine(const QByteArray &line) {
 
 bool IsLastLine(const QByteArray &line) { return line.size() == 3 || line[3] == ' '; }
 
+// The code of `lines` when they are one whole refusal (4xx or 5xx): every
+// line a reply line with that code, the last one final; else 0.
+int RefusalIn(const QList<QByteArray> &lines) {
+  if (lines.isEmpty() || !IsReplyLine(lines.last()) || !IsLastLine(lines.last()))
+    return 0;
+  const QByteArray code = lines.last().left(3);
+  const bool one = std::all_of(lines.begin(), lines.end(), [&](const QByteArray &line) {
+    return IsReplyLine(line) && line.startsWith(code);
+  });
+  return one && (code[0] == '4' || code[0] == '5') ? code.toInt() : 0;
+}
+
 QString Lines(const QList<QByteArray> &lines) {
   QStringList text;
   for (const QByteArray &line : lines)
@@ -71,6 +86,7 @@ SmtpSession::SmtpSession(const QString &host, std::uint16_t port, const Timeouts
   failure_.server = QStringLiteral("%1 port %2").arg(host).arg(port);
   // A server that talks while we send must not fill memory without end.
   socket_->setReadBufferSize(kReadBuffer);
+  TakeInAsItArrives();
 }
 
 SmtpSession::Deadline SmtpSession::Within(milliseconds bound) const {
@@ -95,18 +111,49 @@ void SmtpSession::TimedOut(const Deadline &deadline) {
 
 void SmtpSession::ConnectionLost() {
   closed_ = true;
-  // Whatever it said before it went is worth quoting.
   Drain();
-  if (!unread_.isEmpty()) {
-    failure_.reply = QString::fromUtf8(unread_.left(kLongestReply)).trimmed();
-    conversation_.Received(unread_.left(kLongestReply).trimmed());
-    unread_.clear();
+  // Whatever it said before it went is worth quoting; a whole refusal is the
+  // answer itself (421 unasked, or a refusal while the content went out).
+  const QList<QByteArray> said = TakeRest();
+  if (const int code = RefusalIn(said)) {
+    failure_.reply = Lines(said);
+    conversation_.Note(QStringLiteral("the server closed the connection"));
+    Fail(code);
   }
-  conversation_.Note(QStringLiteral("the server closed the connection"));
-  Fail(kConnectionLost);
+  if (!said.isEmpty()) {
+    failure_.reply = Lines(said);
+  } else if (refusal_) {
+    // It refused the last command and went: the refusal is what it had to say.
+    failure_ = *refusal_;
+    conversation_.Note(QStringLiteral("the server closed the connection"));
+    Raise(failure_);
+  }
+  if (!tlsError_.isEmpty()) {
+    conversation_.Note(QStringLiteral("TLS failed: ") + tlsError_);
+    Fail(kTlsFailure, {}, tlsError_);
+  }
+  conversation_.Note(tlsClosed_ ? QStringLiteral("the server ended TLS (close_notify)")
+                                : QStringLiteral("the server closed the connection"));
+  Fail(kConnectionLost, {}, tlsClosed_ ? QStringLiteral("it ended TLS with close_notify") : QString());
+}
+
+QList<QByteArray> SmtpSession::TakeRest() {
+  QList<QByteArray> lines;
+  for (QByteArray line; lines.size() < 100 && TakeLine(line);)
+    lines << line;
+  Compact();
+  if (!unread_.isEmpty())
+    lines << unread_.left(kLongestReply); // a line without its end, or what follows 100 lines
+  unread_.clear();
+  for (const QByteArray &line : lines)
+    conversation_.Received(line);
+  saidMore_ = saidMore_ || !lines.isEmpty();
+  return lines;
 }
 
 void SmtpSession::Fail(std::int32_t number, const QString &text, const QString &detail) {
+  // The details show all that was received, what a failure leaves unread too.
+  TakeRest();
   failure_.number = number;
   failure_.text = text;
   failure_.detail = detail;
@@ -191,7 +238,7 @@ void SmtpSession::Connect() {
 
 void SmtpSession::Receive(const Deadline &deadline) {
   const bool arrived = socket_->waitForReadyRead(MillisecondsLeft(deadline));
-  unread_ += socket_->readAll();
+  TakeIn();
   if (arrived)
     return;
   if (!Connected() || socket_->error() != QAbstractSocket::SocketTimeoutError)
@@ -269,32 +316,45 @@ void SmtpSession::Drain() {
   Compact();
   if (Connected())
     socket_->waitForReadyRead(0);
-  unread_ += socket_->readAll();
+  TakeIn();
+}
+
+void SmtpSession::TakeIn() {
+  const qsizetype held = unread_.size() - taken_;
+  if (socket_->isOpen() && held < kReadBuffer)
+    unread_ += socket_->read(kReadBuffer - held);
+}
+
+void SmtpSession::TakeInAsItArrives() {
+  // Qt drops what it has read when a write fails: a reply that the server
+  // sent before it reset the connection (while the content went out) would go
+  // with it. Each arrival is ours at once, within the read bound.
+  QObject::connect(socket_.get(), &QIODevice::readyRead, socket_.get(), [this] { TakeIn(); });
 }
 
 void SmtpSession::CheckNothingUnread(const QString &next) {
   Drain();
   if (!unread_.isEmpty()) {
-    QList<QByteArray> early;
-    for (QByteArray line; early.size() < 100 && TakeLine(line);)
-      early << line;
-    if (early.size() < 100 && !unread_.isEmpty())
-      early << unread_.left(kLongestReply); // a line without its end yet
-    for (const QByteArray &line : early)
-      conversation_.Received(line);
-    // A server that must shut down may say 421 unasked, and close.
-    const bool closing = std::all_of(early.begin(), early.end(), [](const QByteArray &line) {
-      return IsReplyLine(line) && line.startsWith("421");
-    });
-    if (closing && IsLastLine(early.last())) {
+    const QList<QByteArray> early = TakeRest();
+    // A server that must shut down may say 421 unasked, and close; a refusal
+    // followed by a close is a refusal too.
+    if (const int code = RefusalIn(early); code == 421 || (code && !Connected())) {
       failure_.reply = Lines(early);
-      Fail(421);
+      Fail(code);
     }
     failure_.next = next;
     Fail(kNotSmtp, Lines(early));
   }
   if (!Connected())
     ConnectionLost();
+}
+
+void SmtpSession::Accepted(const SmtpReply &reply) {
+  Drain();
+  if (unread_.isEmpty())
+    return;
+  failure_.accepted = reply.Text();
+  Fail(kNotSmtp, Lines(TakeRest()));
 }
 
 qsizetype SmtpSession::Unsent() const {
@@ -333,7 +393,13 @@ SmtpReply SmtpSession::Command(Step step, const QByteArray &command) {
   conversation_.Sent(command);
   const QByteArray line = command + "\r\n";
   Write(line.constData(), line.size(), 0);
-  return ReadReply();
+  SmtpReply reply = ReadReply();
+  refusal_.reset();
+  if (IsServerRefusal(reply.code)) {
+    refusal_ = failure_;
+    refusal_->number = reply.code;
+  }
+  return reply;
 }
 
 void SmtpSession::StartTls() {
@@ -363,23 +429,115 @@ void SmtpSession::StartTls() {
   socket_->abort();
   socket_ = std::move(tls);
   socket_->setReadBufferSize(kReadBuffer);
+  TakeInAsItArrives();
   auto *const secure = static_cast<QSslSocket *>(socket_.get());
   // A local service usually has a self-signed certificate: on loopback,
-  // encryption without verification is better than none; elsewhere, verify.
-  secure->setPeerVerifyMode(secure->peerAddress().isLoopback() ? QSslSocket::VerifyNone
-                                                               : QSslSocket::VerifyPeer);
+  // encryption without a verified certificate is better than none, and what
+  // the check found goes to the details; elsewhere, the check is enforced.
+  secure->setPeerVerifyMode(QSslSocket::VerifyPeer);
   secure->setPeerVerifyName(host_);
+  if (secure->peerAddress().isLoopback())
+    QObject::connect(secure, &QSslSocket::sslErrors, secure, [secure] { secure->ignoreSslErrors(); });
   secure->startClientEncryption();
   while (!secure->isEncrypted()) {
     if (secure->waitForEncrypted(MillisecondsLeft(deadline)))
       break;
     if (!Connected() || secure->error() != QAbstractSocket::SocketTimeoutError) {
-      conversation_.Note(QStringLiteral("TLS failed: ") + secure->errorString());
-      Fail(kTlsFailure, {}, secure->errorString());
+      // Every reason the certificate check found, then TLS's own words.
+      QStringList reasons;
+      for (const QSslError &error : secure->sslHandshakeErrors())
+        reasons << error.errorString();
+      if (!reasons.contains(secure->errorString()))
+        reasons << secure->errorString();
+      conversation_.Note(QStringLiteral("TLS failed: ") + reasons.join(QStringLiteral("; ")));
+      Fail(kTlsFailure, {}, reasons.join(QStringLiteral("; ")));
     }
   }
   const QSslCipher cipher = secure->sessionCipher();
   conversation_.Note(QStringLiteral("TLS established: %1, %2").arg(cipher.protocolString(), cipher.name()));
+  NoteCertificate();
+  WatchTls();
+}
+
+void SmtpSession::WatchTls() {
+  auto *const secure = static_cast<QSslSocket *>(socket_.get());
+  // QSslSocket reports an alert, or bytes that are not TLS, without closing
+  // the connection, and a reader would wait on for its bound: a broken TLS
+  // stream cannot go on, so it ends here and every wait returns at once.
+  QObject::connect(secure, &QAbstractSocket::errorOccurred, secure,
+                   [this, secure](QAbstractSocket::SocketError error) {
+                     if (error == QAbstractSocket::SocketTimeoutError || !tlsError_.isEmpty() || tlsClosed_)
+                       return;
+                     // Still connected after "remote host closed": TLS's close_notify, TCP open.
+                     if (error == QAbstractSocket::RemoteHostClosedError) {
+                       if (secure->state() != QAbstractSocket::ConnectedState)
+                         return;
+                       tlsClosed_ = true;
+                     } else {
+                       tlsError_ = secure->errorString();
+                     }
+                     secure->abort();
+                   });
+}
+
+void SmtpSession::NoteCertificate() {
+  const auto *secure = static_cast<const QSslSocket *>(socket_.get());
+  const QList<QSslCertificate> chain = secure->peerCertificateChain();
+  if (chain.isEmpty()) {
+    conversation_.Note(QStringLiteral("the server showed no certificate"));
+    return;
+  }
+  const QSslCertificate &leaf = chain.first();
+  const auto names = [](const QSslCertificate &certificate, bool issuer) {
+    QStringList parts;
+    for (const QByteArray &attribute :
+         issuer ? certificate.issuerInfoAttributes() : certificate.subjectInfoAttributes())
+      parts
+          << QString::fromLatin1(attribute) + u'=' +
+                 (issuer ? certificate.issuerInfo(attribute) : certificate.subjectInfo(attribute)).join(u'+');
+    return parts.isEmpty() ? QStringLiteral("(none)") : parts.join(QStringLiteral(", "));
+  };
+  QStringList alternatives;
+  const auto entries = leaf.subjectAlternativeNames();
+  for (auto entry = entries.cbegin(); entry != entries.cend(); ++entry)
+    alternatives << (entry.key() == QSsl::DnsEntry         ? QStringLiteral("DNS:")
+                     : entry.key() == QSsl::IpAddressEntry ? QStringLiteral("IP:")
+                                                           : QStringLiteral("email:")) +
+                        entry.value();
+  conversation_.Note(QStringLiteral("certificate: %1; alternative names: %2")
+                         .arg(names(leaf, false),
+                              alternatives.isEmpty() ? QStringLiteral("none") : alternatives.join(u',')));
+  conversation_.Note(QStringLiteral("issuer: ") + names(leaf, true));
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+  const qint64 left = now.daysTo(leaf.expiryDate());
+  conversation_.Note(QStringLiteral("valid from %1 to %2, %3")
+                         .arg(leaf.effectiveDate().toUTC().toString(Qt::ISODate),
+                              leaf.expiryDate().toUTC().toString(Qt::ISODate),
+                              leaf.effectiveDate() > now ? QStringLiteral("not valid yet")
+                              : leaf.expiryDate() < now  ? QStringLiteral("expired %1 days ago").arg(-left)
+                                                         : QStringLiteral("%1 days left").arg(left)));
+  const QSslKey key = leaf.publicKey();
+  const QString algorithm = key.algorithm() == QSsl::Rsa   ? QStringLiteral("RSA")
+                            : key.algorithm() == QSsl::Ec  ? QStringLiteral("EC")
+                            : key.algorithm() == QSsl::Dsa ? QStringLiteral("DSA")
+                            : key.algorithm() == QSsl::Dh  ? QStringLiteral("DH")
+                                                           : QStringLiteral("other");
+  conversation_.Note(QStringLiteral("key: %1, %2 bits; chain: %3 certificates")
+                         .arg(algorithm)
+                         .arg(key.length())
+                         .arg(chain.size()));
+  // The check against this machine's trusted CAs and the host name, which
+  // TLS made in the handshake: enforced off this machine only.
+  QStringList reasons;
+  for (const QSslError &error : secure->sslHandshakeErrors())
+    reasons << error.errorString();
+  if (reasons.isEmpty())
+    conversation_.Note(
+        QStringLiteral("certificate check against this machine's CAs and the name %1: passed").arg(host_));
+  else
+    conversation_.Note(QStringLiteral("certificate check against this machine's CAs and the name %1: not "
+                                      "enforced, the server is this machine; the check would fail: %2")
+                           .arg(host_, reasons.join(QStringLiteral("; "))));
 }
 
 SmtpReply SmtpSession::Content(const QByteArray &message) {
@@ -406,9 +564,11 @@ SmtpReply SmtpSession::Content(const QByteArray &message) {
   // during the content.
   Write(nullptr, 0, 0);
   CheckNothingUnread(QStringLiteral("the end of the message data"));
-  Begin(Step::EndOfData, {});
+  // Until the end of data has left, a close means the message was not
+  // delivered; only after it may the server have taken it.
   conversation_.Sent(".");
   Write(".\r\n", 3, 0);
+  Begin(Step::EndOfData, {});
   return ReadReply();
 }
 
@@ -420,13 +580,20 @@ void SmtpSession::Quit() noexcept {
     return;
   }
   try {
+    // What the server said unasked stays its last word: a QUIT now would
+    // read as if it answered that.
+    Drain();
+    TakeRest();
+    if (saidMore_) {
+      conversation_.Note(QStringLiteral("no QUIT: the server had said more than it was asked"));
+      socket_->abort();
+      return;
+    }
     const Clock::time_point until = Clock::now() + kQuitBound;
     const auto left = [&] {
       return static_cast<int>(
           std::max<long long>(0, std::chrono::ceil<milliseconds>(until - Clock::now()).count()));
     };
-    unread_.clear();
-    taken_ = 0;
     conversation_.Sent("QUIT");
     socket_->write("QUIT\r\n");
     while (socket_->bytesToWrite() > 0 && left() > 0 && socket_->waitForBytesWritten(left())) {
@@ -434,7 +601,7 @@ void SmtpSession::Quit() noexcept {
     bool answered = false;
     while (!answered && Connected() && left() > 0) {
       socket_->waitForReadyRead(left());
-      unread_ += socket_->readAll();
+      TakeIn();
       for (QByteArray line; !answered && TakeLine(line);) {
         conversation_.Received(line);
         answered = !IsReplyLine(line) || IsLastLine(line);

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace mail {
 
@@ -51,8 +52,11 @@ public:
   // After a 354 to DATA: the message (CR LF line ends), dot-stuffed, then the
   // end of data; returns its reply.
   SmtpReply Content(const QByteArray &message);
+  // After the server accepted the message with `reply`: raises 1011 when it
+  // has said anything more.
+  void Accepted(const SmtpReply &reply);
   // The farewell, given at most a second; none while the server reads the
-  // content. Never raises.
+  // content, nor when it has said something unasked. Never raises.
   void Quit() noexcept;
 
   // Raises the failure for `reply`, which does not fit the current step: the
@@ -85,11 +89,18 @@ private:
   // `next` is what was about to go out.
   void CheckNothingUnread(const QString &next);
   SmtpReply ReadReply();
+  // Takes in everything unread as lines received, for the details; returns them.
+  QList<QByteArray> TakeRest();
+  // After STARTTLS: a TLS failure ends the connection at once, and is told.
+  void WatchTls();
+  void NoteCertificate();
   // The next whole line received, without its line end (CR LF or LF alone);
   // adds the octets it took, line end included, to `octets`.
   bool TakeLine(QByteArray &line, qsizetype *octets = nullptr);
   void Compact(); // drops the lines taken
   void Drain();   // takes in whatever has arrived, also after a close
+  void TakeIn();  // moves what the socket holds into unread_, within the read bound
+  void TakeInAsItArrives();
   qsizetype Unsent() const;
 
   QString host_;
@@ -101,7 +112,11 @@ private:
   QByteArray unread_;                  // received; from taken_ on, not yet taken as a reply line
   qsizetype taken_ = 0;
   bool closed_ = false;
-  Failure failure_; // what a failure now would report
+  Failure failure_;                // what a failure now would report
+  std::optional<Failure> refusal_; // the last command's reply, when it was a refusal
+  QString tlsError_;               // what broke the TLS connection after its negotiation
+  bool tlsClosed_ = false;         // the server ended TLS (close_notify)
+  bool saidMore_ = false;          // the server said something that answered no command
 };
 
 } // namespace mail

@@ -13,11 +13,12 @@ namespace mail {
 namespace {
 
 // EHLO, or HELO when the server refuses EHLO for good (an old server that
-// does not know it); a temporary refusal, 421 included, is reported as it is.
+// does not know it); a temporary refusal, 421 included, is reported as it is,
+// and so is "no service here" (554, 521): that is no answer about EHLO.
 // The capabilities offered, none after HELO.
 SmtpReply Hello(SmtpSession &session, const QString &name) {
   SmtpReply reply = session.Command(Step::Ehlo, "EHLO " + name.toUtf8());
-  if (reply.code / 100 == 5)
+  if (reply.code / 100 == 5 && reply.code != 554 && reply.code != 521)
     reply = session.Command(Step::Ehlo, "HELO " + name.toUtf8());
   if (reply.code / 100 != 2)
     session.Unexpected(reply);
@@ -66,6 +67,7 @@ void Dialogue(SmtpSession &session, const Endpoint &endpoint, const Envelope &en
     session.Unexpected(data);
   const SmtpReply accepted = session.Content(message);
   Expect(session, accepted, 2);
+  session.Accepted(accepted);
   conversation.Conclude(QStringLiteral("The server accepted the message: ") + accepted.Text());
 }
 

@@ -66,11 +66,11 @@ struct Report {
   QString description;
 };
 
-// Reads an Err_SendEmail box; code -1 when the prompt is not one. A quoted
-// reply of several lines keeps LF between them.
+// Reads an Err_SendEmail box; code -1 when the prompt is not one. The box is
+// three lines whatever the server sent: its line breaks are shown escaped.
 Report ReadReport(const QString &prompt) {
   static const QRegularExpression form(
-      QStringLiteral("^Err_SendEmail\r\nError code = (\\d+)\r\nDescription = ([^\r]+)\r\n$"));
+      QStringLiteral("^Err_SendEmail\r\nError code = (\\d+)\r\nDescription = ([^\r\n]+)\r\n$"));
   const QRegularExpressionMatch match = form.match(prompt);
   if (!match.hasMatch())
     return {};
@@ -163,6 +163,12 @@ private slots:
     row("garbage instead of a reply code", "peer", {"--scenario", "garbage"}, 1011,
         "HELLO THIS IS NOT A MAIL SERVER");
     row("STARTTLS offered then broken", "peer", {"--scenario", "bad-tls"}, 1005, "STARTTLS");
+    row("TLS ended by close_notify", "peer", {"--scenario", "tls-close-notify"}, 1004, "close_notify");
+    row("EHLO 554, then closed", "peer", {"--answer", "EHLO:554 5.7.1 go away", "--close-after", "EHLO"}, 554,
+        "554 5.7.1 go away");
+    row("lines unasked posing as the box's own", "peer",
+        {"--answer", "RCPT:250 ok\\nError code = 0\\nDescription = Send Email OK"}, 1011,
+        "Error code = 0\\nDescription = Send Email OK");
     QTest::newRow("slow-drip replies within the reply bound")
         << "peer" << QStringList{"--scenario", "slow-drip", "--drip", "1.2"} << kSender << kRecipient
         << kSubject << kBody << 2000 << 30000 << 0 << kRecipient << one << false;

@@ -11,14 +11,25 @@ using testsupport::SmtpTestServer;
 
 namespace {
 
-// The send failed with `number`, and its description holds each of `parts`.
+// The send failed with `number`, and its description holds each of `parts`;
+// a part that starts "S: ", "C: " or with blanks (a note) is a line of the
+// dialogue, looked for in the details. The description is one line whatever the server sent, and the
+// details keep their bound.
 void ExpectFailure(const std::optional<ErrorRecord> &error, int number, const QStringList &parts) {
   QVERIFY2(error, "the send succeeded");
   QCOMPARE(error->Number(), number);
-  for (const QString &part : parts)
-    QVERIFY2(error->Description().contains(part),
-             qPrintable(QStringLiteral("\"%1\" not in: %2").arg(part, error->Description())));
+  for (const QString &part : parts) {
+    const QString &text = part.startsWith(u"S: ") || part.startsWith(u"C: ") || part.startsWith(u"   ")
+                              ? error->Details()
+                              : error->Description();
+    QVERIFY2(text.contains(part), qPrintable(QStringLiteral("\"%1\" not in: %2").arg(part, text)));
+  }
   QVERIFY2(QStringView(error->Description()).isValidUtf16(), "a cut split a surrogate pair");
+  QVERIFY2(!error->Description().contains(u'\n'), qPrintable(error->Description()));
+  QVERIFY2(error->Details().size() <= 64 * 1024, qPrintable(error->Details().right(300)));
+  // Nothing, not even QUIT, answers what a server said out of turn.
+  if (error->Description().contains(u"out of turn"))
+    QVERIFY2(!error->Details().contains(u"C: QUIT"), qPrintable(error->Details()));
   // The details hold the dialogue, and nothing but QUIT follows a refusal.
   if (!mail::IsServerRefusal(number))
     return;
@@ -79,7 +90,7 @@ private slots:
                        "in reply to RCPT TO:<bob@example.org>", "recipient exists"};
     QTest::newRow("RCPT 450 on several lines")
         << QStringList{"--reply", "RCPT:450:4.2.0 Greylisted\\nplease try again in 5 minutes"} << ann << 450
-        << QStringList{"450-4.2.0 Greylisted\n450 please try again in 5 minutes"};
+        << QStringList{R"(450-4.2.0 Greylisted\n450 please try again in 5 minutes)"};
     QTest::newRow("DATA 554") << QStringList{"--reply", "DATA:554:5.5.1 No valid recipients"} << ann << 554
                               << QStringList{"554 5.5.1 No valid recipients", "in reply to DATA"};
     QTest::newRow("end of data 452") << QStringList{"--reply", "EOD:452:4.3.1 Insufficient system storage"}
@@ -143,6 +154,16 @@ private slots:
         << "greet-reset" << int(mail::kConnectionLost) << QStringList{"closed the connection"} << 2000;
     QTest::newRow("STARTTLS that is not TLS")
         << "bad-tls" << int(mail::kTlsFailure) << QStringList{"STARTTLS"} << 2000;
+    // Whatever the body's size, the reply is the answer, not the close behind it.
+    QTest::newRow("421 unasked mid-content, then a reset")
+        << "refuse-mid-data" << 421
+        << QStringList{"421 4.3.2 shutting down", "while the message content was being sent"}
+        << 4 * 1024 * 1024;
+    QTest::newRow("closed right after 354")
+        << "close-after-354" << int(mail::kConnectionLost)
+        << QStringList{"while the message content was being sent", "not delivered"} << 4 * 1024 * 1024;
+    QTest::newRow("421 to the end of data, then a reset")
+        << "refuse-mid-data" << 421 << QStringList{"421 4.3.2 shutting down"} << 2000;
   }
   void faultsEndWithinTheBounds() {
     QFETCH(QString, scenario);
@@ -236,6 +257,14 @@ private slots:
                                     << longReply << 0 << QString() << 0;
     QTest::newRow("replies ended by LF alone")
         << QStringList{"--line-end", "lf"} << longReply << 0 << QString() << 0;
+    QTest::newRow("greeting ended by CR alone")
+        << QStringList{"--line-end", "cr"} << QList<int>{1000, 2000, 8000} << int(mail::kTimedOut)
+        << R"(S: 220 peer ready\r)" << 2000;
+    QTest::newRow("accepted, then a refusal in the same write")
+        << QStringList{"--answer", "EOD:250 2.0.0 Ok: queued as 4F2A1\\n554 5.7.1 rejected after all"}
+        << longReply << int(mail::kNotSmtp)
+        << R"(accepted the message ("250 2.0.0 Ok: queued as 4F2A1"), then sent "554 5.7.1 rejected after all")"
+        << 0;
     for (const char *line : {"000 zero", "2500 ok", "ok, sender fine"})
       QTest::newRow(qPrintable(QStringLiteral("not a reply line: ") + line))
           << QStringList{"--answer", QStringLiteral("MAIL:") + line} << longReply << int(mail::kNotSmtp)
@@ -287,9 +316,53 @@ private slots:
         << int(mail::kConnectionLost) << QStringList{"closed the connection", "220 mx.example ESMTP ready"}
         << QStringList{};
     QTest::newRow("controls, direction and invisible characters in a reply are shown escaped")
-        << QStringList{"--answer", R"(MAIL:550 5.7.1 no\rError code = 0\x1b[31m\x00\u202e\u2028\U000e0001)"}
-        << 550 << QStringList{R"(550 5.7.1 no\rError code = 0\x1b[31m\x00\u{202E}\u{2028}\u{E0001})"}
-        << QStringList{"\r", "\x1b", QString(QChar(0)), QString(QChar(0x202E)), QString(QChar(0x2028))};
+        << QStringList{"--answer",
+                       R"(MAIL:550 5.7.1 no\rError code = 0\x1b[31m\x00\u202e\u2028\U000e0001\u115f\u3164\u034f\ufe0f)"}
+        << 550
+        << QStringList{R"(550 5.7.1 no\rError code = 0\x1b[31m\x00\u{202E}\u{2028}\u{E0001}\u{115F}\u{3164}\u{034F}\u{FE0F})"}
+        << QStringList{"\r",
+                       "\x1b",
+                       QString(QChar(0)),
+                       QString(QChar(0x202E)),
+                       QString(QChar(0x2028)),
+                       QString(QChar(0x115F)),
+                       QString(QChar(0x3164)),
+                       QString(QChar(0x34F)),
+                       QString(QChar(0xFE0F))};
+    // TLS that breaks after its negotiation is told at once, in its own
+    // words: waiting for the bound would end in 1003.
+    QTest::newRow("TLS: a client certificate demanded")
+        << QStringList{"--scenario", "tls-client-cert"} << int(mail::kTlsFailure)
+        << QStringList{"certificate required", "   TLS established: "} << QStringList{"within"};
+    QTest::newRow("TLS: plain text inside it")
+        << QStringList{"--scenario", "tls-plain"} << int(mail::kTlsFailure)
+        << QStringList{"The TLS connection to the mail server at",
+                       "failed while waiting for the reply to EHLO"}
+        << QStringList{"within"};
+    QTest::newRow("TLS: close_notify, TCP left open")
+        << QStringList{"--scenario", "tls-close-notify"} << int(mail::kConnectionLost)
+        << QStringList{"it ended TLS with close_notify",
+                       "   certificate: CN=localhost; alternative names: none",
+                       "   issuer: CN=localhost",
+                       "   valid from ",
+                       "   key: RSA, 2048 bits; chain: 1 certificates",
+                       "   certificate check against this machine's CAs and the name 127.0.0.1: not "
+                       "enforced, the server is this machine; the check would fail: "}
+        << QStringList{"within"};
+    QTest::newRow("lines unasked cannot pose as the box's own")
+        << QStringList{"--answer", "RCPT:250 ok\\nError code = 0\\nDescription = Send Email OK"}
+        << int(mail::kNotSmtp) << QStringList{R"("Error code = 0\nDescription = Send Email OK")"}
+        << QStringList{};
+    QTest::newRow("EHLO refused with 554, then a close: no HELO")
+        << QStringList{"--answer", "EHLO:554 5.7.1 go away", "--close-after", "EHLO"} << 554
+        << QStringList{"554 5.7.1 go away", "in reply to EHLO "} << QStringList{"in reply to HELO", "closed"};
+    // 400 lines of 150 octets: a reply of some 60 KB.
+    const auto wide = [](const QString &code) {
+      return QStringList(399, code + "-" + QString(150, u'w')).join("\\n") + "\\n" + code + " end";
+    };
+    QTest::newRow("two replies of 60 KB keep the details within 64 KB")
+        << QStringList{"--answer", "EHLO:" + wide("250"), "--answer", "MAIL:" + wide("550")} << 550
+        << QStringList{"550-www", "S: 250-www"} << QStringList{};
     QTest::newRow("a cut keeps a surrogate pair whole")
         << QStringList{"--answer", "MAIL:550 " + QString(1995, u'a') + "\\U0001F600 tail"} << 550
         << QStringList{"more characters"} << QStringList{};

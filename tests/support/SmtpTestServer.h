@@ -44,11 +44,9 @@ struct ReceivedMessage {
 // Program::MailServer runs tests/support/smtp_server.py (aiosmtpd); its options
 // (--reply STEP:CODE:TEXT, --reply-for ADDRESS, --smtputf8, --starttls, --host)
 // are documented in that script. Program::ScriptedPeer runs
-// tests/support/smtp_peer.py, a raw socket peer for faults (--scenario silent,
-// garbage, greet-silent, helo-only, long-reply, close-421, close-mid-data,
-// close-at-end, reset-after-data, silent-quit, bad-tls, reset, greet-reset,
-// stop-reading, slow-drip with --drip SECONDS; --close-after STEP, --line-end
-// lf), described in that script.
+// tests/support/smtp_peer.py, a raw socket peer for faults; its scenarios
+// (--scenario NAME) and options (--answer, --delay, --close-after,
+// --line-end) are listed in that script's help, the one place that names them.
 // Both listen on a free loopback port chosen by the system. Every wait is
 // bounded. The destructor stops the server.
 class SmtpTestServer {

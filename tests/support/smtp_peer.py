@@ -11,6 +11,7 @@
   --scenario huge-reply        answers MAIL FROM with one 1 MB 550 line
   --scenario close-421         answers RCPT TO with 421 and closes the connection
   --scenario close-mid-data    says 354 to DATA, reads a little content, closes
+  --scenario close-after-354   says 354 to DATA and closes at once
   --scenario close-at-end      reads the whole content, closes without a reply
   --scenario reset-after-data  reads the whole content, then resets the connection
   --scenario reset-after-mail  answers MAIL FROM with 250, then resets the
@@ -28,6 +29,16 @@
   --scenario reset             accepts the connection and resets it at once
   --scenario greet-reset       greets, then resets the connection
   --scenario stop-reading      says 354 to DATA, then reads nothing more
+  --scenario refuse-mid-data   says 354 to DATA, reads 200 kB of content (or all
+                               of it), answers as EOD (421 unless --answer says
+                               else) and resets the connection
+  --scenario tls-client-cert   offers STARTTLS and demands a client certificate:
+                               TLS 1.3 sends the alert after the handshake
+  --scenario tls-plain         offers STARTTLS, completes the handshake, then
+                               answers EHLO in plain text inside the TLS stream
+  --scenario tls-close-notify  offers STARTTLS, completes the handshake, then
+                               answers EHLO with close_notify
+                               (these three keep TCP open until the client goes)
 
   --delay STEP:SECONDS         waits that long before answering STEP: GREETING,
                                EHLO, STARTTLS, MAIL, RCPT, DATA, EOD (the end of
@@ -38,7 +49,7 @@
                                answered 454 unless a TLS scenario or this says else.
   --close-after STEP           closes the connection right after answering STEP.
                                Repeatable.
-  --line-end lf                ends every reply line with LF alone.
+  --line-end lf|cr             ends every reply line with LF alone, or CR alone.
 
 It prints "PORT <n>" once it listens and serves connections one after another
 until it is terminated. For each connection it appends a line to
@@ -51,13 +62,17 @@ the end of data with 2xx.
 import argparse
 import codecs
 import os
+import select
 import signal
 import socket
+import ssl
+import subprocess
 import struct
 import sys
 import time
 
-SCENARIOS = ["normal", "reset", "greet-reset", "stop-reading", "greet-close", "endless-ehlo", "unreachable", "tls-silent", "huge-reply", "silent", "garbage", "greet-silent", "helo-only", "long-reply", "close-421", "close-mid-data",
+TLS_BROKEN_AFTER = ("tls-client-cert", "tls-plain", "tls-close-notify")
+SCENARIOS = ["normal", "refuse-mid-data", "close-after-354", *TLS_BROKEN_AFTER, "reset", "greet-reset", "stop-reading", "greet-close", "endless-ehlo", "unreachable", "tls-silent", "huge-reply", "silent", "garbage", "greet-silent", "helo-only", "long-reply", "close-421", "close-mid-data",
              "close-at-end", "reset-after-data", "reset-after-mail", "silent-quit", "bad-tls", "slow-drip"]
 LONG_TEXT = "5.7.1 " + "x" * 100_000
 HUGE_TEXT = "5.7.1 " + "y" * 1_000_000
@@ -86,7 +101,7 @@ class Peer:
         self.answers = {step: "\r\n".join(codecs.decode(line, "unicode_escape") for line in value.split("\\n"))
                         for step, value in args.answer}
         self.close_after = set(args.close_after)
-        self.line_end = b"\n" if args.line_end == "lf" else b"\r\n"
+        self.line_end = {"lf": b"\n", "cr": b"\r"}.get(args.line_end, b"\r\n")
         self.buffer = b""
 
     def answer(self, step, text):
@@ -121,6 +136,34 @@ class Peer:
             self.conn.sendall(data[i:i + 1])
             time.sleep(pause)
 
+    def hold(self):
+        """Keeps TCP open, reading nothing of TLS, until the client goes (bounded)."""
+        deadline = time.monotonic() + ENDLESS_BOUND_SECONDS
+        fd = self.conn.fileno()
+        while time.monotonic() < deadline:
+            if select.select([fd], [], [], 1)[0] and not os.read(fd, 65536):
+                return
+
+    def broken_tls(self):
+        """The handshake, then the scenario's fault."""
+        key, cert = certificate(self.directory)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        if self.scenario == "tls-client-cert":
+            context.verify_mode = ssl.CERT_REQUIRED
+            context.load_verify_locations(cert)
+        self.conn = context.wrap_socket(self.conn, server_side=True, do_handshake_on_connect=False)
+        try:
+            self.conn.do_handshake()
+            self.buffer = b""
+            if self.line() is not None and self.scenario == "tls-plain":
+                os.write(self.conn.fileno(), b"250 plain text inside TLS\r\n")
+            elif self.scenario == "tls-close-notify":
+                self.conn.unwrap()
+        except (ssl.SSLError, OSError):
+            pass
+        self.hold()
+
     def wait_for_close(self):
         while self.conn.recv(65536):
             pass
@@ -153,6 +196,8 @@ class Peer:
                 return size, True
             size += len(line) + 2
             if self.scenario == "close-mid-data" and size > 200:
+                return size, False
+            if self.scenario == "refuse-mid-data" and size > 200_000:
                 return size, False
 
     def dialogue(self):
@@ -194,7 +239,7 @@ class Peer:
                     return
                 if self.scenario == "helo-only":
                     self.answer("EHLO", "500 5.5.1 EHLO not understood")
-                elif self.scenario in ("bad-tls", "tls-silent"):
+                elif self.scenario in ("bad-tls", "tls-silent", *TLS_BROKEN_AFTER):
                     self.answer("EHLO", "250-peer\r\n250-STARTTLS\r\n250 8BITMIME")
                 else:
                     self.answer("EHLO", "250-peer\r\n250 8BITMIME")
@@ -205,6 +250,10 @@ class Peer:
                 if self.scenario == "bad-tls":
                     self.conn.sendall(b"this is not a TLS handshake\r\n" * 4)
                 self.wait_for_close()
+                return
+            elif verb == b"STARTTLS" and self.scenario in TLS_BROKEN_AFTER:
+                self.answer("STARTTLS", "220 go ahead")
+                self.broken_tls()
                 return
             elif verb == b"STARTTLS":
                 self.answer("STARTTLS", "454 4.7.0 TLS not available")
@@ -225,10 +274,15 @@ class Peer:
                 self.answer("RCPT", "250 2.1.5 ok")
             elif verb == b"DATA":
                 self.answer("DATA", "354 go on")
+                if self.scenario == "close-after-354":
+                    return
                 if self.scenario == "stop-reading":
                     time.sleep(ENDLESS_BOUND_SECONDS)
                     return
                 size, complete = self.content()
+                if self.scenario == "refuse-mid-data":
+                    self.reset_after(self.answers.get("EOD", "421 4.3.2 shutting down"))
+                    return
                 if not complete or self.scenario == "close-at-end":
                     return
                 if self.scenario == "reset-after-data":
@@ -248,6 +302,15 @@ class Peer:
                 self.say("250 2.0.0 ok")
             else:
                 self.say("502 5.5.2 unknown command")
+
+
+def certificate(directory):
+    """A self-signed certificate for localhost and its key, made once: (key, cert)."""
+    key, cert = os.path.join(directory, "key.pem"), os.path.join(directory, "cert.pem")
+    if not os.path.exists(cert):
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                        "-days", "1", "-subj", "/CN=localhost"], check=True, capture_output=True)
+    return key, cert
 
 
 def unreachable(listener):
@@ -273,7 +336,7 @@ def main():
     parser.add_argument("--delay", type=step_rule, action="append", default=[])
     parser.add_argument("--answer", type=step_rule, action="append", default=[])
     parser.add_argument("--close-after", choices=STEPS, action="append", default=[])
-    parser.add_argument("--line-end", choices=["crlf", "lf"], default="crlf")
+    parser.add_argument("--line-end", choices=["crlf", "lf", "cr"], default="crlf")
     args = parser.parse_args()
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -286,6 +349,8 @@ def main():
         fillers.clear()
         return 0
     listener.listen(8)
+    if args.scenario in TLS_BROKEN_AFTER:
+        certificate(args.dir)  # before the client waits on a handshake
     print(f"PORT {listener.getsockname()[1]}", flush=True)
     while True:
         conn, _ = listener.accept()
