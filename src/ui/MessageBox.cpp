@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTextDocument>
 #include <QTextEdit>
 
 #include <algorithm>
@@ -154,11 +155,21 @@ QSize PromptRoom(const QRect &screen) {
           std::max(screen.height() - kFrameAndButtons, 100)};
 }
 
-// Window managers draw titles larger than the program's text, beside an icon
-// and three buttons; a box narrower than that shows its title cut short.
 // Details are lines of a dialogue, which a box as narrow as "Send Email OK"
-// would wrap one and all: a box with details is as wide as their longest line
-// needs, up to the width at which a box starts to wrap its prompt.
+// would wrap one and all: their pane is as wide as their longest line needs,
+// up to the width at which a box starts to wrap its prompt.
+int DetailsWidth(const QTextEdit &details, const QMargins &margins, const QRect &screen) {
+  constexpr int kFrameAndScrollBar = 40;
+  int widest = 0;
+  for (const QString &line : details.toPlainText().split(QLatin1Char('\n')))
+    widest = std::max(widest, details.fontMetrics().horizontalAdvance(line));
+  return std::min(widest + kFrameAndScrollBar,
+                  std::min(screen.width() / 2, 500) - margins.left() - margins.right());
+}
+
+// Window managers draw titles larger than the program's text, beside an icon
+// and three buttons; a box narrower than that shows its title cut short. A
+// box with details is as wide as they need.
 void WidenForTitleAndDetails(QMessageBox &box, const QRect &screen) {
   auto *grid = qobject_cast<QGridLayout *>(box.layout());
   if (!grid)
@@ -168,18 +179,33 @@ void WidenForTitleAndDetails(QMessageBox &box, const QRect &screen) {
   font.setBold(true);
   font.setPixelSize(QFontInfo(box.font()).pixelSize() * 3 / 2);
   int width = QFontMetrics(font).horizontalAdvance(box.windowTitle()) + kTitleBarControls;
-  if (const auto *details = box.findChild<QTextEdit *>()) {
-    constexpr int kFrameAndScrollBar = 40;
-    const QMargins margins = grid->contentsMargins();
-    int widest = 0;
-    for (const QString &line : details->toPlainText().split(QLatin1Char('\n')))
-      widest = std::max(widest, details->fontMetrics().horizontalAdvance(line));
-    width = std::max(width, std::min(widest + kFrameAndScrollBar,
-                                     std::min(screen.width() / 2, 500) - margins.left() - margins.right()));
-  }
+  if (const auto *details = box.findChild<QTextEdit *>())
+    width = std::max(width, DetailsWidth(*details, grid->contentsMargins(), screen));
   // The box fixes its own size when shown, from its layout's minimum width.
   grid->addItem(new QSpacerItem(std::min(width, screen.width()), 0, QSizePolicy::Fixed, QSizePolicy::Minimum),
                 grid->rowCount(), 0, 1, grid->columnCount());
+}
+
+// Qt's details pane shows some seven lines; a whole submission's dialogue
+// (about 25) is read without scrolling, as long as the prompt keeps the room
+// it needs on the screen, up to half of it.
+void SizeDetails(QMessageBox &box, const QRect &screen, const QString &prompt) {
+  auto *details = box.findChild<QTextEdit *>();
+  const auto *grid = qobject_cast<const QGridLayout *>(box.layout());
+  if (!details || !grid)
+    return;
+  constexpr int kMostLines = 30;
+  constexpr int kFlags = Qt::TextWordWrap | Qt::TextWrapAnywhere;
+  const int chrome = 2 * details->frameWidth() + 2 * static_cast<int>(details->document()->documentMargin());
+  const int width = DetailsWidth(*details, grid->contentsMargins(), screen) - chrome;
+  const QString shown = details->toPlainText().section(QLatin1Char('\n'), 0, kMostLines - 1);
+  const int needed = details->fontMetrics().boundingRect(QRect(0, 0, width, 1 << 24), kFlags, shown).height();
+  const QSize room = PromptRoom(screen);
+  const int promptHeight = std::min(
+      QFontMetrics(box.font()).boundingRect(QRect(0, 0, room.width(), 1 << 24), kFlags, prompt).height(),
+      room.height() / 2);
+  details->setFixedHeight(
+      std::max(details->minimumHeight(), std::min(needed + chrome + 2, room.height() - promptHeight)));
 }
 
 // Screen readers announce what kind of box opened by its icon's name, and
@@ -232,6 +258,7 @@ int ShowBox(const MessageBoxRequest &request) {
         QObject::connect(button, &QAbstractButton::pressed, &box, [&box] { box.UserResized = true; });
   }
   box.WholePrompt = ToQtLineBreaks(request.Prompt);
+  SizeDetails(box, room, box.WholePrompt);
   const QSize promptRoom = PromptRoom(room) - QSize(0, DetailsHeight(box));
   box.setText(FitPrompt(box.WholePrompt, QFontMetrics(box.font()), promptRoom.expandedTo(QSize(1, 1))));
   // Enter answers Yes whatever order the platform theme puts the buttons in.

@@ -10,6 +10,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
+#include <QTextEdit>
 #include <QTimer>
 #include <QtTest>
 
@@ -30,7 +32,8 @@ struct SeenBox {
   QRect Frame;
   QRect Screen;
   bool ButtonsOnScreen = false;
-  QString Details; // the text behind the details button, which is pressed to show it first
+  QString Details;            // the text behind the details button, which is pressed to show it first
+  bool DetailsScroll = false; // shown, they need scrolling
 };
 
 // Once the event loop runs, waits (bounded) for the box to appear, records it
@@ -50,6 +53,9 @@ void AnswerRealBox(SeenBox &seen, QMessageBox::StandardButton button) {
       if (box->buttonRole(b) == QMessageBox::ActionRole)
         b->click(); // the box must fit with its details shown
     seen.Details = box->detailedText();
+    QCoreApplication::processEvents();
+    if (const auto *details = box->findChild<QTextEdit *>())
+      seen.DetailsScroll = details->verticalScrollBar()->maximum() > 0;
     seen.Title = box->windowTitle();
     seen.Text = box->text();
     seen.Icon = box->icon();
@@ -188,6 +194,15 @@ private slots:
     ui::MsgBox(prompt, buttons, title, prompt + "\r\nC: RCPT TO:<" + QString(20000, u'x') + ">");
     QVERIFY(seen.Screen.contains(seen.Frame) && seen.ButtonsOnScreen);     // with its details shown too
     QVERIFY(seen.Frame.width() >= std::min(seen.Screen.width() / 2, 500)); // wide enough for their lines
+    // A whole submission's dialogue is read without scrolling, beside a short prompt.
+    QStringList dialogue{
+        "Milliseconds since the submission began, C: what Kestrine sent, S: what the server replied."};
+    for (int i = 0; i < 21; ++i)
+      dialogue << QStringLiteral("%1 ms  S: 250-capability %1").arg(i, 6);
+    AnswerRealBox(seen, buttons & ui::MB_YESNO ? QMessageBox::Yes : QMessageBox::Ok);
+    ui::MsgBox(prompt, buttons, title, dialogue.join("\r\n"));
+    QVERIFY(seen.Screen.contains(seen.Frame) && seen.ButtonsOnScreen);
+    QVERIFY(prompt.size() > 100 || !seen.DetailsScroll);
     QFont titleFont = QApplication::font();
     titleFont.setBold(true);
     titleFont.setPixelSize(15);
