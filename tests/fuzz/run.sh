@@ -26,7 +26,7 @@ build)
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
     >"$build_dir.configure.log" 2>&1 || { cat "$build_dir.configure.log"; exit 1; }
-  cmake --build "$build_dir" -j2 --target fuzz_addresses fuzz_compose
+  cmake --build "$build_dir" -j2 --target fuzz_addresses fuzz_compose fuzz_dialogue
   ;;
 run | merge)
   target=${4:?target}
