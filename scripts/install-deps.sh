@@ -17,7 +17,7 @@ run_packages=(
   librsvg2-bin fonts-dejavu-core qt6-wayland
 )
 # What the private mail stack needs besides apt and dpkg.
-mail_stack_packages=(python3 iproute2 util-linux)
+mail_stack_packages=(python3 iproute2 util-linux openssl)
 try_packages=(
   "${run_packages[@]}"
   "${mail_stack_packages[@]}"

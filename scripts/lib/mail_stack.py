@@ -341,6 +341,11 @@ virtual_alias_maps = inline:{{ postmaster={USER} }}
 home_mailbox = Maildir/
 default_transport = error:this private mail server delivers only to {ADDRESS}
 relay_transport = $default_transport
+# STARTTLS with a self-signed certificate, as a stock Postfix offers it with
+# Debian's snakeoil one.
+smtpd_tls_cert_file = {d}/postfix/conf/snakeoil.pem
+smtpd_tls_key_file = {d}/postfix/conf/snakeoil.key
+smtpd_tls_security_level = may
 maillog_file = {d}/postfix.log
 maillog_file_prefixes = {d}
 biff = no
@@ -421,6 +426,11 @@ def start_servers(d, cache, password, log):
     for sub in ("conf", "queue", "data"):
         os.makedirs(f"{d}/postfix/{sub}")
     os.chown(f"{d}/postfix/data", pwd.getpwnam("postfix").pw_uid, -1)
+    # Made as Debian's make-ssl-cert makes the snakeoil certificate: this
+    # host's name, self-signed, ten years.
+    run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650", "-subj", f"/CN={DOMAIN}",
+         "-addext", f"subjectAltName=DNS:{DOMAIN}", "-keyout", f"{d}/postfix/conf/snakeoil.key",
+         "-out", f"{d}/postfix/conf/snakeoil.pem"], 60, check=True, **quiet)
     with open(f"{d}/postfix/conf/main.cf", "w") as main_cf:
         main_cf.write(postfix_config(d, os.environ.get(DEFER_VARIABLE) == "1"))
     with open(f"{d}/postfix/conf/master.cf", "w") as master_cf:

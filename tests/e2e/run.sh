@@ -144,6 +144,11 @@ echo "$box"
 expect_box "$box" OK 'Send Email OK'
 id=$(queue_id "$box")
 [ -n "$id" ] || fail "the OK box's details end with no queue id"
+# Postfix offers STARTTLS with its self-signed certificate: the details tell its facts.
+for fact in 'TLS established: TLSv1.' 'certificate: CN=localhost; alternative names: DNS:localhost' \
+  'issuer: CN=localhost' ' days left' 'not enforced' 'self-signed'; do
+  box_part details "$box" | grep -qF -- "$fact" || fail "the OK box's details do not name '$fact'"
+done
 driver close-box
 driver no-box 2 || fail "a second box followed Send Email OK"
 check_message 1 "$id"
