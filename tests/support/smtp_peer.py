@@ -31,7 +31,7 @@
   --scenario stop-reading      says 354 to DATA, then reads nothing more
   --scenario refuse-mid-data   says 354 to DATA, reads 200 kB of content (or all
                                of it), answers as EOD (421 unless --answer says
-                               else) and resets the connection
+                               else) and resets the connection 0.2 s later
   --scenario tls-client-cert   offers STARTTLS and demands a client certificate:
                                TLS 1.3 sends the alert after the handshake
   --scenario tls-plain         offers STARTTLS, completes the handshake, then
@@ -281,7 +281,11 @@ class Peer:
                     return
                 size, complete = self.content()
                 if self.scenario == "refuse-mid-data":
-                    self.reset_after(self.answers.get("EOD", "421 4.3.2 shutting down"))
+                    # The reset follows once the reply has surely arrived:
+                    # one that overtakes it drops it on the client's side.
+                    self.say(self.answers.get("EOD", "421 4.3.2 shutting down"))
+                    time.sleep(0.2)
+                    self.reset()
                     return
                 if not complete or self.scenario == "close-at-end":
                     return
