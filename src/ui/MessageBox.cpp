@@ -187,14 +187,14 @@ void WidenForTitleAndDetails(QMessageBox &box, const QRect &screen) {
 }
 
 // Qt's details pane shows some seven lines; a whole submission's dialogue
-// (about 25) is read without scrolling, as long as the prompt keeps the room
-// it needs on the screen, up to half of it.
+// (about 25 lines, some 50 with STARTTLS) is read without scrolling, as long
+// as the prompt keeps the room it needs on the screen, up to half of it.
 void SizeDetails(QMessageBox &box, const QRect &screen, const QString &prompt) {
   auto *details = box.findChild<QTextEdit *>();
   const auto *grid = qobject_cast<const QGridLayout *>(box.layout());
   if (!details || !grid)
     return;
-  constexpr int kMostLines = 30;
+  constexpr int kMostLines = 60;
   constexpr int kFlags = Qt::TextWordWrap | Qt::TextWrapAnywhere;
   const int chrome = 2 * details->frameWidth() + 2 * static_cast<int>(details->document()->documentMargin());
   const int width = DetailsWidth(*details, grid->contentsMargins(), screen) - chrome;
