@@ -21,7 +21,7 @@ constexpr qsizetype kLongestLine = qsizetype{4} * 1024;
 // `text` escaped, in at most `most` characters: what does not fit is cut,
 // and the cut says how long the text was.
 QString Shown(const QString &text, qsizetype most) {
-  const QString shown = Visible(text.left(most));
+  QString shown = Visible(text.left(most));
   if (shown.size() <= most && text.size() <= most)
     return shown;
   const QString note = QStringLiteral("... (cut: %1 characters in all)").arg(text.size());
