@@ -1,19 +1,17 @@
 #!/usr/bin/python3
-"""Installs the .deb as a user would, with `apt-get install ./kestrine_*.deb`
-(without Recommends) on a clean Debian root, and checks there that ldd finds
-every library of the program and the module, that the installed program
-shows its window and its first press of Send Email submits to a test server
-(check_install_tree.py's checks, on loopback in a private network namespace),
-and that `apt-get purge` leaves no file of the package behind and autoremove
-then takes away exactly what the install brought: all of it came from the
-package's Depends.
+"""Installs the .deb with `apt-get install ./kestrine_*.deb` (no Recommends)
+on a clean Debian root and checks there that ldd finds every library of the
+program and the module, that the installed program shows its window and its
+first press of Send Email submits (check_install_tree.py's checks, against a
+test server in a private network namespace), that `apt-get purge` leaves no
+file of the package, and that autoremove then takes away all the install
+brought: it came from the package's Depends.
 
-The root is made by mmdebstrap --variant=apt from this machine's own Debian
-sources and kept as a tarball in BUILD_DIR/clean-root, for root alone; it is
-reused only while apt, with its lists updated in it, finds nothing in it to
-upgrade. It is unpacked afresh for each run and removed after it; its /proc
-is mounted in a mount namespace of the test's own. Needs root and the
-package archive: without them it says so and exits 77 (skipped).
+The root, made by mmdebstrap --variant=apt from this machine's apt sources,
+is kept as a tarball in BUILD_DIR/clean-root, for root alone, and reused
+only while apt finds nothing in it to upgrade; it is unpacked for each run,
+with /proc mounted in a mount namespace of the test's own, and removed after.
+Without root or the package archive it says so and exits 77 (skipped).
 
 Usage: check_clean_root.py BUILD_DIR"""
 import glob
@@ -49,7 +47,7 @@ def run(command, timeout=120, **options):
     result = subprocess.run(command, timeout=timeout, capture_output=True, **options)
     if result.returncode != 0:
         raise AssertionError(f"{' '.join(command)} ended with {result.returncode}:\n"
-                             f"{result.stdout.decode(errors='replace')}{result.stderr.decode(errors='replace')}")
+                             f"{(result.stdout + result.stderr).decode(errors='replace')}")
     return result.stdout
 
 
@@ -67,7 +65,7 @@ def prepare_root(cache, sources, again=False):
     run(["tar", "-xf", tarball, "-C", root])
     shutil.copy("/etc/resolv.conf", os.path.join(root, "etc"))
     run(["mount", "-t", "proc", "proc", os.path.join(root, "proc")])
-    inside = lambda *command, timeout=120: run(["chroot", root, *command], timeout, env=ROOT_ENV, text=True)  # noqa
+    inside = lambda *command, timeout=120: run(["chroot", root, *command], timeout, env=ROOT_ENV).decode()  # noqa
     inside("apt-get", "update", "-qq", timeout=180)
     upgrades = re.findall(r"^Inst (\S+)", inside("apt-get", "-s", "dist-upgrade"), re.M)
     if upgrades and kept:
@@ -139,7 +137,7 @@ def main():
                    dict(os.environ, KESTRINE_PRIVATE_MOUNTS="1"))
     release = re.search(r"^VERSION_CODENAME=(\w+)", open("/etc/os-release").read(), re.M)
     targets = run(["apt-get", "indextargets", "--format", "$(REPO_URI) $(RELEASE) $(COMPONENT)",
-                   "Identifier: Packages"], text=True).split("\n")
+                   "Identifier: Packages"]).decode().split("\n")
     sources = sorted({f"deb {line}" for line in targets if release and re.match(
         rf"\S+ {release.group(1)}(-\S+)? ", line)}, key=len)
     if not sources:
