@@ -8,8 +8,9 @@ file of the package, and that autoremove then takes away all the install
 brought: it came from the package's Depends.
 
 The root, made by mmdebstrap --variant=apt from this machine's apt sources,
-is kept as a tarball in BUILD_DIR/clean-root, for root alone, and reused
-only while apt finds nothing in it to upgrade; it is unpacked for each run,
+is kept as a tarball in BUILD_DIR/clean-root when only root can change
+BUILD_DIR (else in a private folder, for one run), and reused only while apt
+finds nothing in it to upgrade; it is unpacked for each run,
 with /proc mounted in a mount namespace of the test's own, and removed after.
 Without root or the package archive it says so and exits 77 (skipped).
 
@@ -23,6 +24,7 @@ import shutil
 import subprocess
 import sys
 import tarfile
+import tempfile
 import time
 import urllib.request
 
@@ -149,6 +151,8 @@ def main():
         skip(f"the package archive cannot be reached: {error}")
 
     cache = os.path.join(build, "clean-root")
+    if not STACK["root_only"](build):  # whoever can change it could change what root runs in the root
+        cache = tempfile.mkdtemp(prefix="kestrine-clean-root.")
     os.makedirs(cache, mode=0o700, exist_ok=True)
     package = json.load(open(os.path.join(build, "generated", "identity.json")))["name"]
     say("building the .deb with cpack")
@@ -158,7 +162,7 @@ def main():
         failures = check(*prepare_root(cache, sources), deb, package)
     finally:
         remove_root(os.path.join(cache, "root"))
-        shutil.rmtree(os.path.join(cache, "deb"), ignore_errors=True)
+        shutil.rmtree(os.path.join(cache, "deb") if cache.startswith(build) else cache, ignore_errors=True)
     for failure in failures:
         print(f"FAIL: {failure}")
     if failures:
