@@ -29,6 +29,7 @@ test_packages=(
   openbox qt6-gtk-platformtheme dbus-daemon at-spi2-core python3-dbus
   procps
   desktop-file-utils appstream dpkg-dev file
+  lintian devscripts man-db mmdebstrap diffoscope-minimal git
   clang libclang-rt-14-dev
   locales
 )
