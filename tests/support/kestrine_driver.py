@@ -22,7 +22,7 @@ import sys
 import tempfile
 import time
 
-from x11_session import X11Display, XvfbSession, wait_for  # noqa: F401  (XvfbSession for the callers)
+from x11_session import X11Display, XvfbSession, stop_process, wait_for  # noqa: F401  (for the callers)
 
 # The titles the scripts, benchmarks and tests wait for and compare against.
 MAIN = "Kestrine Server"
@@ -127,17 +127,6 @@ def passes(name, check, *args):
         return False
     print(f"PASS {name}")
     return True
-
-
-def stop_process(process):
-    """Terminates `process`, killing it when it does not end within 10 s."""
-    if process.poll() is None:
-        process.terminate()
-        try:
-            process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
 
 
 class Kestrine:
