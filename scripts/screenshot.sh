@@ -32,14 +32,14 @@ driver=$here/tests/support/kestrine_driver.py
 /usr/bin/python3 "$driver" run "$binary" 2>/dev/null &
 app=$!
 driver() { /usr/bin/python3 "$driver" "$@"; }
-main=$(driver wait "Kestrine Server")
+main=$(driver wait "$(driver title main)")
 mkdir -p "$(dirname "$output")"
 if [ $about = no ]; then
   sleep 0.5 # let the first paint finish
   import -window "$main" "$output"
 else
   driver click cmdAbout
-  about_window=$(driver wait "About Kestrine")
+  about_window=$(driver wait "$(driver title about)")
   sleep 0.5
   # Each window on its own, laid side by side on a plain background.
   shots=$(mktemp -d)

@@ -29,6 +29,7 @@ import subprocess
 import sys
 import tempfile
 
+from kestrine_driver import MAIN
 from x11_session import XvfbSession
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -57,8 +58,8 @@ def startup(build, runs):
     kestrine = os.path.join(build, "bin/Kestrine")
     linked = os.path.join(build, "bench/app/bench_kestrine_linked")
     programs = {
-        "Kestrine": ([kestrine], "Kestrine Server"),
-        LINKED: ([linked], "Kestrine Server"),
+        "Kestrine": ([kestrine], MAIN),
+        LINKED: ([linked], MAIN),
         "reference window, twelve widgets with texts": ([floor, "--twelve"], "Reference Qt Window"),
         "empty Qt window": ([floor], "Minimal Qt Window"),
     }

@@ -22,7 +22,7 @@ benchmarks.
   mail_stack.py postfix stop|start   and waits until port 25 is closed or open
   mail_stack.py mailbox              as --show-mailbox
 
-Python callers use MailStack (a context manager) or private_network().
+Python callers use MailStack (a context manager).
 
 Nothing of the host changes but the library packages the servers link
 against, installed as ordinary packages (never removing one), and apt's
@@ -35,7 +35,6 @@ the end. Postfix delivers to one mailbox (postmaster's mail too) and refuses
 every other recipient at RCPT TO."""
 import argparse
 import contextlib
-import ctypes
 import email
 import email.policy
 import fcntl
@@ -253,12 +252,31 @@ def install_libraries(cache):
 
 # Inside the namespaces: the servers.
 
-def wait_until(condition, what, seconds=10):
+def wait_until(condition, what, seconds=10, error=StackError):
+    """`condition`'s first true answer, asked every 0.1 s; `error` saying
+    "WHAT within SECONDS s" once `seconds` have passed without one."""
     deadline = time.monotonic() + seconds
-    while not condition():
+    while not (value := condition()):
         if time.monotonic() > deadline:
-            raise StackError(f"{what} within {seconds} s")
+            raise error(f"{what} within {seconds} s")
         time.sleep(0.1)
+    return value
+
+
+def stop_process(process, seconds=10, group=False):
+    """Terminates `process` (its process group when `group`), killing it when
+    it does not end within `seconds`. False when it had to be killed."""
+    if process.poll() is not None:
+        return True
+    signal_it = (lambda number: os.killpg(process.pid, number)) if group else process.send_signal
+    signal_it(signal.SIGTERM)
+    try:
+        process.wait(seconds)
+        return True
+    except subprocess.TimeoutExpired:
+        signal_it(signal.SIGKILL)
+        process.wait()
+        return False
 
 
 def port_open(port):
@@ -592,23 +610,6 @@ def _exit_on_signal(number, _):
     raise SystemExit(128 + number)
 
 
-@contextlib.contextmanager
-def private_network():
-    """This process in a network namespace of its own, loopback up, for the
-    `with` block, and back in its own after: for a test that brings its own
-    server on port 25, where nothing can leave loopback."""
-    libc = ctypes.CDLL(None, use_errno=True)
-    clone_newnet = 0x40000000
-    with open("/proc/self/ns/net") as home:
-        if libc.unshare(clone_newnet) != 0:
-            raise OSError(ctypes.get_errno(), "could not make a private network namespace")
-        try:
-            run(["ip", "link", "set", "lo", "up"], 10, check=True)
-            yield
-        finally:
-            libc.setns(home.fileno(), clone_newnet)
-
-
 # What the mailbox holds, and where an accepted message that is not there is.
 
 def undelivered(d):
@@ -639,6 +640,21 @@ def undelivered(d):
     return lines
 
 
+def pop3_messages(user, password):
+    """Every message in the mailbox of `user` at 127.0.0.1:110, each as the
+    lines POP3 RETR hands out."""
+    pop = poplib.POP3("127.0.0.1", 110, timeout=10)
+    try:
+        pop.user(user)
+        pop.pass_(password)
+        count, _ = pop.stat()
+        messages = [pop.retr(number)[1] for number in range(1, count + 1)]
+        pop.quit()
+        return messages
+    finally:
+        pop.close()
+
+
 def show_mailbox(d, password):
     """Prints every message in the mailbox as POP3 fetches it (the header
     block as the server hands it out, then the body as text), then where any
@@ -647,12 +663,7 @@ def show_mailbox(d, password):
     missing = undelivered(d)
     print(f"The mailbox {ADDRESS}, fetched over POP3 from the private Dovecot:\n", flush=True)
     try:
-        pop = poplib.POP3("127.0.0.1", 110, timeout=10)
-        pop.user(USER)
-        pop.pass_(password)
-        count, _ = pop.stat()
-        messages = [pop.retr(number)[1] for number in range(1, count + 1)]
-        pop.quit()
+        messages = pop3_messages(USER, password)
     except (OSError, poplib.error_proto) as failure:
         say(f"could not read the mailbox {USER} over POP3 at 127.0.0.1:110: {failure}")
         return False
@@ -759,15 +770,9 @@ def run_command(argv):
                     shown = stack.run([PYTHON, os.path.abspath(__file__), "mailbox"]).wait() == 0
                     status = status or (0 if shown else 1)
             finally:
-                if process and process.poll() is None:
-                    # Told to stop first, so that the command can end cleanly.
-                    os.killpg(process.pid, signal.SIGTERM)
-                    try:
-                        process.wait(15)
-                    except subprocess.TimeoutExpired:
-                        say("the command inside did not end within 15 s of TERM; killing it")
-                        os.killpg(process.pid, signal.SIGKILL)
-                        process.wait()
+                # Told to stop first, so that the command can end cleanly.
+                if process and not stop_process(process, 15, group=True):
+                    say("the command inside did not end within 15 s of TERM; it was killed")
                 stopped.append(status)  # no Stop from here on: the teardown runs whole
     except Stop:
         pass

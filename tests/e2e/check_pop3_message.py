@@ -12,9 +12,11 @@ NUMBER messages: each press of Send Email that was answered OK adds one, and
 nothing else may."""
 import email
 import email.policy
-import poplib
+import os
 import sys
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "lib"))
+from mail_stack import StackError, pop3_messages, wait_until  # noqa: E402
 
 (user, password, number, sender, recipient, subject, importance, priority,
  body_file, queue_id, mailer) = sys.argv[1:12]
@@ -23,23 +25,21 @@ with open(body_file, "rb") as f:
     expected_body = f.read().decode("utf-8")
 
 # Delivery to the Maildir takes well under a second; allow ten.
-for _ in range(100):
-    pop = poplib.POP3("127.0.0.1", 110, timeout=10)
-    pop.user(user)
-    pop.pass_(password)
-    count, _ = pop.stat()
-    if count >= number:
-        break
-    pop.quit()
-    time.sleep(0.1)
-else:
-    sys.exit(f"message {number} did not arrive in the mailbox within 10 s ({count} there)")
-if count != number:
-    pop.quit()
-    sys.exit(f"expected exactly {number} message(s) in the mailbox, found {count}")
+messages = []
 
-_, lines, _ = pop.retr(number)
-pop.quit()
+
+def arrived():
+    messages[:] = pop3_messages(user, password)
+    return len(messages) >= number
+
+
+try:
+    wait_until(arrived, "", 10)
+except StackError:
+    sys.exit(f"message {number} did not arrive in the mailbox within 10 s ({len(messages)} there)")
+if len(messages) != number:
+    sys.exit(f"expected exactly {number} message(s) in the mailbox, found {len(messages)}")
+lines = messages[-1]
 raw = b"\r\n".join(lines) + b"\r\n"
 message = email.message_from_bytes(raw, policy=email.policy.default)
 

@@ -44,7 +44,7 @@ start_kestrine() {
   # Not through the function: the driver becomes the program, so $! is its id.
   XDG_RUNTIME_DIR="$E2E_DIR/runtime" /usr/bin/python3 "$kestrine_driver" run "$1" >"$E2E_DIR/kestrine.log" 2>&1 &
   kestrine_pid=$!
-  driver wait "Kestrine Server" >/dev/null
+  driver wait "$(driver title main)" >/dev/null
 }
 
 kestrine_running() { [ -n "$kestrine_pid" ] && kill -0 "$kestrine_pid" 2>/dev/null; }

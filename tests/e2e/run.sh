@@ -79,7 +79,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 # prompt that ends with a line break ends with an empty line.
 expect_box() { # BOX BUTTONS LINE_PATTERN...
   local box=$1 buttons=$2; shift 2
-  [ "$(box_part title "$box")" = Kestrine ] || fail "box titled '$(box_part title "$box")', want 'Kestrine'"
+  [ "$(box_part title "$box")" = "$(driver title box)" ] || fail "box titled '$(box_part title "$box")', want '$(driver title box)'"
   [ "$(box_part buttons "$box")" = "$buttons" ] ||
     fail "box buttons '$(box_part buttons "$box")', want '$buttons'"
   local -a lines

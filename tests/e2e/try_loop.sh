@@ -86,14 +86,14 @@ for defer in 0 1; do
   done
   [ -n "$address" ] || fail "try.sh printed no 'Send to:' line"
   echo "try.sh says: Send to: $address"
-  driver wait "Kestrine Server" >/dev/null || fail "the Kestrine window did not appear within 20 s"
+  driver wait "$(driver title main)" >/dev/null || fail "the Kestrine window did not appear within 20 s"
 
   driver fill txtTo "$address"
   driver click cmdSendEmail
   box=$(driver box) || fail "no box after Send Email"
   [ "$(box_part prompt "$box")" = "Send Email OK" ] || fail "the box says: $box"
   driver close-box || fail "the box did not close"
-  driver close "Kestrine Server" || fail "could not ask the window to close"
+  driver close "$(driver title main)" || fail "could not ask the window to close"
 
   for _ in $(seq 300); do try_running || break; sleep 0.1; done
   try_running && fail "try.sh did not end within 30 s of the window closing"

@@ -4,19 +4,19 @@
 // took the message, otherwise one Err_SendEmail report. Bad input reaches no
 // server at all, and after every case a press against a good server goes through.
 #include "support/BodyOfSize.h"
-#include "support/BoxAnswerer.h"
 #include "support/MainWindowTest.h"
 #include "support/SmtpTestServer.h"
 #include "ui/Application.h"
 
 #include <QElapsedTimer>
-#include <QRegularExpression>
 #include <QtTest>
 
 #include <memory>
 
 using testsupport::BodyOfSize;
 using testsupport::PointMailAt;
+using testsupport::ReadReport;
+using testsupport::Report;
 using testsupport::SmtpTestServer;
 
 namespace {
@@ -61,22 +61,6 @@ private:
   std::uint16_t refusedPort_ = 0;
 };
 
-struct Report {
-  int code = -1;
-  QString description;
-};
-
-// Reads an Err_SendEmail box; code -1 when the prompt is not one. The box is
-// three lines whatever the server sent: its line breaks are shown escaped.
-Report ReadReport(const QString &prompt) {
-  static const QRegularExpression form(
-      QStringLiteral("^Err_SendEmail\r\nError code = (\\d+)\r\nDescription = ([^\r\n]+)\r\n$"));
-  const QRegularExpressionMatch match = form.match(prompt);
-  if (!match.hasMatch())
-    return {};
-  return {match.captured(1).toInt(), match.captured(2)};
-}
-
 } // namespace
 
 // Each test function gets a new main window (see MainWindowTest).
@@ -120,26 +104,25 @@ private slots:
 
     // The server's faults.
     row("refused connection", "none", {}, 1001, "connection refused");
-    row("greeting 554", "aiosmtpd", {"--reply", "GREETING:554:5.3.2 No SMTP service here"}, 554,
+    row("greeting 554", "peer", {"--answer", "GREETING:554 5.3.2 No SMTP service here"}, 554,
         "554 5.3.2 No SMTP service here");
     row("greeting then silence", "peer", {"--scenario", "greet-silent"}, 1003, "EHLO");
     row("silent from the start", "peer", {"--scenario", "silent"}, 1003, "greeting");
     row("421 mid-session", "peer", {"--scenario", "close-421"}, 421, "Service shutting down");
     row("EHLO rejected, HELO taken", "peer", {"--scenario", "helo-only"}, 0, kRecipient);
-    row("MAIL 550", "aiosmtpd", {"--reply", "MAIL:550:5.7.1 Sender address rejected"}, 550,
+    row("MAIL 550", "peer", {"--answer", "MAIL:550 5.7.1 Sender address rejected"}, 550,
         "Sender address rejected");
     QTest::newRow("RCPT 550 for one of two recipients")
-        << "aiosmtpd"
-        << QStringList{"--reply", "RCPT:550:5.1.1 <nobody@localhost>: User unknown", "--reply-for",
+        << "peer"
+        << QStringList{"--answer", "RCPT:550 5.1.1 <nobody@localhost>: User unknown", "--answer-for",
                        "nobody@localhost"}
         << kSender << QStringLiteral("postmaster@localhost, nobody@localhost") << kSubject << kBody
         << kReplyMs << kTotalMs << 550 << QStringLiteral("RCPT TO:<nobody@localhost>") << QStringList{}
         << false;
-    row("RCPT 452", "aiosmtpd", {"--reply", "RCPT:452:4.5.3 Too many recipients"}, 452,
+    row("RCPT 452", "peer", {"--answer", "RCPT:452 4.5.3 Too many recipients"}, 452,
         "452 4.5.3 Too many recipients");
-    row("DATA 554", "aiosmtpd", {"--reply", "DATA:554:5.5.1 No valid recipients"}, 554,
-        "No valid recipients");
-    row("end of data 552", "aiosmtpd", {"--reply", "EOD:552:5.3.4 Message size exceeds fixed limit"}, 552,
+    row("DATA 554", "peer", {"--answer", "DATA:554 5.5.1 No valid recipients"}, 554, "No valid recipients");
+    row("end of data 552", "peer", {"--answer", "EOD:552 5.3.4 Message size exceeds fixed limit"}, 552,
         "Message size exceeds fixed limit");
     row("connection reset after DATA", "peer", {"--scenario", "reset-after-data"}, 1004, "closed");
     row("connection closed mid-content", "peer", {"--scenario", "close-mid-data"}, 1004, "closed");
@@ -247,14 +230,13 @@ private slots:
     form_->txtSubject.SetText(subject);
     form_->txtMessage.SetText(body);
 
-    BoxAnswerer boxes;
     QElapsedTimer clock;
     clock.start();
     Press();
     // Every wait is bounded; the press must come back within them.
     QVERIFY2(clock.elapsed() < totalMs + 5000, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(boxes.Shown.size(), std::size_t(1));
-    const ui::MessageBoxRequest box = boxes.Shown[0];
+    QCOMPARE(boxes_->Shown.size(), std::size_t(1));
+    const ui::MessageBoxRequest box = boxes_->Shown[0];
     // The dialogue behind the box, ending with the final reply when accepted;
     // none for input refused before any connection.
     QCOMPARE(box.Details.isEmpty(), badInput);
@@ -310,8 +292,8 @@ private slots:
     form_->txtTo.SetText(kRecipient);
     form_->txtMessage.SetText(kBody);
     Press();
-    QCOMPARE(boxes.Shown.size(), std::size_t(2));
-    QCOMPARE(boxes.Shown[1].Prompt, QStringLiteral("Send Email OK"));
+    QCOMPARE(boxes_->Shown.size(), std::size_t(2));
+    QCOMPARE(boxes_->Shown[1].Prompt, QStringLiteral("Send Email OK"));
     QCOMPARE(good_->messages().size(), before + 1);
   }
 };

@@ -67,42 +67,44 @@ private slots:
     QTest::addColumn<int>("number");
     QTest::addColumn<QStringList>("described");
     const QString ann = "ann@example.com";
-    QTest::newRow("greeting 554") << QStringList{"--reply", "GREETING:554:5.3.2 No SMTP service here"} << ann
+    QTest::newRow("greeting 554") << QStringList{"--answer", "GREETING:554 5.3.2 No SMTP service here"} << ann
                                   << 554
                                   << QStringList{"554 5.3.2 No SMTP service here", "in its greeting",
                                                  "refused the connection"};
-    QTest::newRow("greeting 421") << QStringList{"--reply", "GREETING:421:4.3.2 Too busy, come back later"}
+    QTest::newRow("greeting 421") << QStringList{"--answer", "GREETING:421 4.3.2 Too busy, come back later"}
                                   << ann << 421
                                   << QStringList{"421 4.3.2 Too busy, come back later", "temporary"};
-    QTest::newRow("EHLO and HELO 550") << QStringList{"--reply", "EHLO:550:5.7.1 Who are you?"} << ann << 550
-                                       << QStringList{"550 5.7.1 Who are you?", "in reply to HELO "};
-    QTest::newRow("MAIL 550") << QStringList{"--reply", "MAIL:550:5.7.1 Sender rejected"} << ann << 550
+    QTest::newRow("EHLO and HELO 550")
+        << QStringList{"--answer", "EHLO:550 5.7.1 Who are you?", "--answer", "HELO:550 5.7.1 Who are you?"}
+        << ann << 550 << QStringList{"550 5.7.1 Who are you?", "in reply to HELO "};
+    QTest::newRow("MAIL 550") << QStringList{"--answer", "MAIL:550 5.7.1 Sender rejected"} << ann << 550
                               << QStringList{"550 5.7.1 Sender rejected",
                                              "in reply to MAIL FROM:<sender@example.com>", "sender"};
-    QTest::newRow("MAIL 451") << QStringList{"--reply", "MAIL:451:4.3.0 Try again"} << ann << 451
+    QTest::newRow("MAIL 451") << QStringList{"--answer", "MAIL:451 4.3.0 Try again"} << ann << 451
                               << QStringList{"451 4.3.0 Try again", "temporary"};
     QTest::newRow("RCPT 550 for one of two")
-        << QStringList{"--reply",
-                       "RCPT:550:5.1.1 <bob@example.org>: Recipient address rejected: User unknown",
-                       "--reply-for", "bob@example.org"}
+        << QStringList{"--answer",
+                       "RCPT:550 5.1.1 <bob@example.org>: Recipient address rejected: User unknown",
+                       "--answer-for", "bob@example.org"}
         << "ann@example.com, bob@example.org" << 550
         << QStringList{"550 5.1.1 <bob@example.org>: Recipient address rejected: User unknown",
                        "in reply to RCPT TO:<bob@example.org>", "recipient exists"};
     QTest::newRow("RCPT 450 on several lines")
-        << QStringList{"--reply", "RCPT:450:4.2.0 Greylisted\\nplease try again in 5 minutes"} << ann << 450
-        << QStringList{R"(450-4.2.0 Greylisted\n450 please try again in 5 minutes)"};
-    QTest::newRow("DATA 554") << QStringList{"--reply", "DATA:554:5.5.1 No valid recipients"} << ann << 554
+        << QStringList{"--answer", "RCPT:450-4.2.0 Greylisted\\n450 please try again in 5 minutes"} << ann
+        << 450 << QStringList{R"(450-4.2.0 Greylisted\n450 please try again in 5 minutes)"};
+    QTest::newRow("DATA 554") << QStringList{"--answer", "DATA:554 5.5.1 No valid recipients"} << ann << 554
                               << QStringList{"554 5.5.1 No valid recipients", "in reply to DATA"};
-    QTest::newRow("end of data 452") << QStringList{"--reply", "EOD:452:4.3.1 Insufficient system storage"}
+    QTest::newRow("end of data 452") << QStringList{"--answer", "EOD:452 4.3.1 Insufficient system storage"}
                                      << ann << 452
                                      << QStringList{"452 4.3.1 Insufficient system storage",
                                                     "in reply to the end of the message data", "disk space"};
-    QTest::newRow("end of data 552") << QStringList{"--reply", "EOD:552:5.3.4 Message too big"} << ann << 552
+    QTest::newRow("end of data 552") << QStringList{"--answer", "EOD:552 5.3.4 Message too big"} << ann << 552
                                      << QStringList{"552 5.3.4 Message too big", "size limit"};
     QTest::newRow("a long reply is cut, and says so")
-        << QStringList{"--reply", "MAIL:550:" + QStringList(30, QString(100, u'z')).join("\\n")} << ann << 550
-        << QStringList{"550-zzzz", "more characters"};
-    QTest::newRow("end of data 554") << QStringList{"--reply", "EOD:554:5.7.1 Rejected by content filter"}
+        << QStringList{"--answer", "MAIL:550-" + QStringList(29, QString(100, u'z')).join("\\n550-") +
+                                       "\\n550 " + QString(100, u'z')}
+        << ann << 550 << QStringList{"550-zzzz", "more characters"};
+    QTest::newRow("end of data 554") << QStringList{"--answer", "EOD:554 5.7.1 Rejected by content filter"}
                                      << ann << 554
                                      << QStringList{"554 5.7.1 Rejected by content filter",
                                                     "content filters"};
@@ -112,13 +114,13 @@ private slots:
     QFETCH(QString, to);
     QFETCH(int, number);
     QFETCH(QStringList, described);
-    SmtpTestServer server(serverArguments);
+    SmtpTestServer server(SmtpTestServer::Program::ScriptedPeer, serverArguments);
     QVERIFY2(server.start(), qPrintable(server.errorString()));
     Fields fields;
     fields.to = to;
     ExpectFailure(mailtest::SendTo(server, fields), number,
                   described << QStringLiteral("127.0.0.1 port %1").arg(server.port()));
-    QCOMPARE(server.messages().size(), 0);
+    QCOMPARE(server.peerAccepted().size(), 0);
   }
 
   // Faults only a broken peer makes; each must end with its number well within

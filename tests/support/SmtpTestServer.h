@@ -35,18 +35,19 @@ struct ReceivedMessage {
 // A real SMTP server on loopback for a test, in its own process.
 //
 //   testsupport::SmtpTestServer server;                     // aiosmtpd, accepts everything
-//   testsupport::SmtpTestServer refusing({"--reply", "RCPT:550:5.1.1 User unknown"});
+//   testsupport::SmtpTestServer utf8({"--smtputf8"});
 //   testsupport::SmtpTestServer peer(SmtpTestServer::Program::ScriptedPeer, {"--scenario", "silent"});
 //   QVERIFY2(server.start(), qPrintable(server.errorString()));
 //   ... send to 127.0.0.1, server.port() ...
 //   QCOMPARE(server.messages().size(), 1);
 //
-// Program::MailServer runs tests/support/smtp_server.py (aiosmtpd); its options
-// (--reply STEP:CODE:TEXT, --reply-for ADDRESS, --smtputf8, --starttls, --host)
-// are documented in that script. Program::ScriptedPeer runs
-// tests/support/smtp_peer.py, a raw socket peer for faults; its scenarios
-// (--scenario NAME) and options (--answer, --delay, --close-after,
-// --line-end) are listed in that script's help, the one place that names them.
+// Program::MailServer runs tests/support/smtp_server.py (aiosmtpd), for the
+// tests that read the message received; its options (--smtputf8, --starttls,
+// --host) are documented in that script. Program::ScriptedPeer runs
+// tests/support/smtp_peer.py, a raw socket peer for refusals and faults; its
+// scenarios (--scenario NAME) and options (--answer, --answer-for, --delay,
+// --close-after, --line-end) are listed in that script's help, the one place
+// that names them.
 // Both listen on a free loopback port chosen by the system. Every wait is
 // bounded. The destructor stops the server.
 class SmtpTestServer {

@@ -11,7 +11,9 @@ PROGRAM, started as an X11 desktop starts it (so that $! is its id), and
 `kestrine_driver.py METHOD ARGUMENT...` calls a method of Kestrine on the
 program showing its main window on DISPLAY and prints what it returns, as in
 `fill txtTo TEXT`, `click cmdSendEmail`, `key End`, `box`, `close-box n`,
-`no-box 2`, `focused-text`, `wait TITLE`, `close TITLE`."""
+`no-box 2`, `focused-text`, `wait TITLE`, `close TITLE`; `kestrine_driver.py
+title main|about|box` prints a window's title, for the scripts that wait for
+one."""
 import os
 import re
 import shutil
@@ -20,11 +22,13 @@ import sys
 import tempfile
 import time
 
-from x11_session import X11Display, XvfbSession, wait_for  # noqa: F401  (XvfbSession for the callers)
+from x11_session import X11Display, XvfbSession, stop_process, wait_for  # noqa: F401  (for the callers)
 
+# The titles the scripts, benchmarks and tests wait for and compare against.
 MAIN = "Kestrine Server"
 ABOUT = "About Kestrine"
 BOX = "Kestrine"  # the executable's name
+TITLES = {"main": MAIN, "about": ABOUT, "box": BOX}
 TWIPS_PER_PIXEL = 15
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src")
 WINDOW_TABLES = ("windows/main/frmKestrine.cpp", "windows/about/frmAbout.cpp")
@@ -123,17 +127,6 @@ def passes(name, check, *args):
         return False
     print(f"PASS {name}")
     return True
-
-
-def stop_process(process):
-    """Terminates `process`, killing it when it does not end within 10 s."""
-    if process.poll() is None:
-        process.terminate()
-        try:
-            process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
 
 
 class Kestrine:
@@ -244,6 +237,8 @@ if __name__ == "__main__":
     if sys.argv[1] == "run":
         env = {k: v for k, v in os.environ.items() if k not in NOT_INHERITED + ("WAYLAND_DISPLAY",)}
         os.execve(sys.argv[2], sys.argv[2:], dict(env, QT_QPA_PLATFORM="xcb"))
+    if sys.argv[1] == "title":
+        sys.exit(print(TITLES[sys.argv[2]]))
     try:
         with Kestrine(X11Display(os.environ["DISPLAY"])) as kestrine:
             answer = getattr(kestrine, sys.argv[1].replace("-", "_"))(*sys.argv[2:])

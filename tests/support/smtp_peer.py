@@ -47,6 +47,8 @@
                                Python escapes within them ("\\r", "\\x00"), e.g.
                                "MAIL:354 go ahead". Repeatable. STARTTLS is
                                answered 454 unless a TLS scenario or this says else.
+  --answer-for ADDRESS         the RCPT answer applies only to this recipient;
+                               the others get 250.
   --close-after STEP           closes the connection right after answering STEP.
                                Repeatable.
   --line-end lf|cr             ends every reply line with LF alone, or CR alone.
@@ -101,13 +103,14 @@ class Peer:
         self.answers = {step: "\r\n".join(codecs.decode(line, "unicode_escape") for line in value.split("\\n"))
                         for step, value in args.answer}
         self.close_after = set(args.close_after)
+        self.answer_for = args.answer_for
         self.line_end = {"lf": b"\n", "cr": b"\r"}.get(args.line_end, b"\r\n")
         self.buffer = b""
 
-    def answer(self, step, text):
-        """Answers STEP with TEXT, or with what --answer set for it, after its --delay."""
+    def answer(self, step, text, scripted=True):
+        """Answers STEP with TEXT, or (when `scripted`) with what --answer set for it, after its --delay."""
         time.sleep(self.delays.get(step, 0))
-        self.say(self.answers.get(step, text))
+        self.say(self.answers.get(step, text) if scripted else text)
         if step in self.close_after:
             raise Closing()
 
@@ -271,7 +274,7 @@ class Peer:
                     self.say("421 4.3.2 Service shutting down, closing transmission channel")
                     return
                 recipients.append(argument)
-                self.answer("RCPT", "250 2.1.5 ok")
+                self.answer("RCPT", "250 2.1.5 ok", not self.answer_for or f"<{self.answer_for}>" in argument)
             elif verb == b"DATA":
                 self.answer("DATA", "354 go on")
                 if self.scenario == "close-after-354":
@@ -339,6 +342,7 @@ def main():
     parser.add_argument("--drip", type=float, default=1.0, help="seconds over which slow-drip spreads a reply")
     parser.add_argument("--delay", type=step_rule, action="append", default=[])
     parser.add_argument("--answer", type=step_rule, action="append", default=[])
+    parser.add_argument("--answer-for")
     parser.add_argument("--close-after", choices=STEPS, action="append", default=[])
     parser.add_argument("--line-end", choices=["crlf", "lf", "cr"], default="crlf")
     args = parser.parse_args()

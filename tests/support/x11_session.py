@@ -6,7 +6,12 @@ import ctypes
 import ctypes.util
 import os
 import subprocess
+import sys
 import time
+
+# The mail stack's helpers, which scripts/try.sh runs without this tree.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "lib"))
+from mail_stack import stop_process, wait_until  # noqa: E402
 
 
 class _ClientMessage(ctypes.Structure):
@@ -35,12 +40,7 @@ _STRUCTURE_NOTIFY_MASK = 1 << 17
 
 def wait_for(what, probe, timeout=20):
     """`probe`'s first true answer, asked every 0.1 s for at most `timeout` s."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if value := probe():
-            return value
-        time.sleep(0.1)
-    raise AssertionError(f"{what}: not within {timeout} s")
+    return wait_until(probe, f"{what}: not", timeout, AssertionError)
 
 
 class X11Display:
@@ -171,5 +171,4 @@ class XvfbSession(X11Display):
     def __exit__(self, *_):
         self.close()
         for process in reversed(self._processes):
-            process.terminate()
-            process.wait(timeout=10)
+            stop_process(process)

@@ -20,7 +20,7 @@ namespace {
 QList<QWidget *> OpenAboutWindows() {
   QList<QWidget *> found;
   for (QWidget *window : QApplication::topLevelWidgets())
-    if (window->isVisible() && window->windowTitle() == QLatin1String("About Kestrine"))
+    if (window->isVisible() && window->windowTitle() == QLatin1String(KESTRINE_TITLE_ABOUT))
       found << window;
   return found;
 }
@@ -91,7 +91,7 @@ private slots:
   void captionClientAreaAndControls() {
     PressAbout();
     QWidget *about = frmAbout::Instance().Widget();
-    QCOMPARE(about->windowTitle(), QStringLiteral("About Kestrine"));
+    QCOMPARE(about->windowTitle(), QStringLiteral(KESTRINE_TITLE_ABOUT));
     QCOMPARE(about->size(), QSize(377, 326)); // 5655 x 4890 twips
     QCOMPARE(Picture()->geometry(), QRect(24, 16, 209, 137));
     QCOMPARE(Info()->geometry(), QRect(24, 168, 209, 121));

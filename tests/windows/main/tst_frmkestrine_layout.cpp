@@ -31,7 +31,7 @@ private slots:
   }
 
   void windowCaptionAndClientArea() {
-    QCOMPARE(form_->Widget()->windowTitle(), QStringLiteral("Kestrine Server"));
+    QCOMPARE(form_->Widget()->windowTitle(), QStringLiteral(KESTRINE_TITLE_MAIN));
     QCOMPARE(form_->Widget()->geometry(), QRect(180, 134, 446, 351)); // 2700, 2010, 6690 x 5265 twips
   }
 

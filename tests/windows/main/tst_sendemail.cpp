@@ -1,7 +1,6 @@
 // Pressing "Send Email" against a real SMTP server: the placeholder question,
 // the submission with the fields and importance, and the one error box.
 #include "modules/Global.h"
-#include "support/BoxAnswerer.h"
 #include "support/MainWindowTest.h"
 #include "support/SmtpTestServer.h"
 #include "ui/Application.h"
@@ -9,7 +8,6 @@
 #include <QAccessible>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QtTest>
 
 using testsupport::PointMailAt;
@@ -29,38 +27,32 @@ class TestSendEmail : public testsupport::MainWindowTest {
 
 private slots:
   void answeringNoStopsBeforeAnythingIsSent() {
-    SmtpTestServer server;
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
-    PointMailAt(server.port());
-    BoxAnswerer boxes;
-    boxes.Answer(ui::IDNO);
+    QVERIFY(Serve());
+    boxes_->Answer(ui::IDNO);
     Press();
-    QCOMPARE(boxes.Shown.size(), std::size_t(1));
-    QCOMPARE(boxes.Shown[0].Prompt, kQuestion + QStringLiteral("someone@example.com\r\n"));
-    QCOMPARE(boxes.Shown[0].Buttons, ui::MB_YESNO + ui::MB_ICONQUESTION);
-    QCOMPARE(boxes.Shown[0].Title, kTitle);
+    QCOMPARE(boxes_->Shown.size(), std::size_t(1));
+    QCOMPARE(boxes_->Shown[0].Prompt, kQuestion + QStringLiteral("someone@example.com\r\n"));
+    QCOMPARE(boxes_->Shown[0].Buttons, ui::MB_YESNO + ui::MB_ICONQUESTION);
+    QCOMPARE(boxes_->Shown[0].Title, kTitle);
     QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("txtTo"));
-    QCOMPARE(Global::gstrMessage, boxes.Shown[0].Prompt);
+    QCOMPARE(Global::gstrMessage, boxes_->Shown[0].Prompt);
     QTest::qWait(200); // give a stray connection time to show up
-    QCOMPARE(server.connectionCount(), 0);
+    QCOMPARE(server_->connectionCount(), 0);
   }
 
   void answeringYesSubmitsToThePlaceholderAddress() {
-    SmtpTestServer server;
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
-    PointMailAt(server.port());
-    BoxAnswerer boxes;
-    boxes.Answer(ui::IDYES);
+    QVERIFY(Serve());
+    boxes_->Answer(ui::IDYES);
     Press();
-    QCOMPARE(boxes.Shown.size(), std::size_t(2));
-    QCOMPARE(boxes.Shown[1].Prompt, QStringLiteral("Send Email OK"));
-    QCOMPARE(boxes.Shown[1].Buttons, ui::MB_OK);
-    QCOMPARE(boxes.Shown[1].Title, QStringLiteral("Kestrine"));
-    QCOMPARE(server.messages().size(), 1);
-    QCOMPARE(server.messages()[0].recipients, QStringList{"someone@example.com"});
+    QCOMPARE(boxes_->Shown.size(), std::size_t(2));
+    QCOMPARE(boxes_->Shown[1].Prompt, QStringLiteral("Send Email OK"));
+    QCOMPARE(boxes_->Shown[1].Buttons, ui::MB_OK);
+    QCOMPARE(boxes_->Shown[1].Title, QStringLiteral("Kestrine"));
+    QCOMPARE(server_->messages().size(), 1);
+    QCOMPARE(server_->messages()[0].recipients, QStringList{"someone@example.com"});
     // Behind the OK: the dialogue, up to the server's reply to the end of data.
-    QVERIFY2(boxes.Shown[1].Details.trimmed().endsWith(QLatin1String("250 OK queued")),
-             qPrintable(boxes.Shown[1].Details));
+    QVERIFY2(boxes_->Shown[1].Details.trimmed().endsWith(QLatin1String("250 OK queued")),
+             qPrintable(boxes_->Shown[1].Details));
   }
 
   void placeholderAnywhereInAnyCaseAsks_data() {
@@ -77,33 +69,27 @@ private slots:
   void placeholderAnywhereInAnyCaseAsks() {
     QFETCH(QString, recipient);
     QFETCH(bool, asks);
-    SmtpTestServer server;
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
-    PointMailAt(server.port());
-    BoxAnswerer boxes;
-    boxes.Answer(asks ? ui::IDNO : ui::IDOK);
+    QVERIFY(Serve());
+    boxes_->Answer(asks ? ui::IDNO : ui::IDOK);
     form_->txtTo.SetText(recipient);
     Press();
-    QCOMPARE(boxes.Shown.size(), std::size_t(1));
+    QCOMPARE(boxes_->Shown.size(), std::size_t(1));
     if (asks) {
-      QCOMPARE(boxes.Shown[0].Prompt, kQuestion + recipient + QStringLiteral("\r\n"));
-      QCOMPARE(server.messages().size(), 0);
+      QCOMPARE(boxes_->Shown[0].Prompt, kQuestion + recipient + QStringLiteral("\r\n"));
+      QCOMPARE(server_->messages().size(), 0);
     } else {
-      QCOMPARE(boxes.Shown[0].Prompt, QStringLiteral("Send Email OK"));
-      QCOMPARE(server.messages().size(), 1);
+      QCOMPARE(boxes_->Shown[0].Prompt, QStringLiteral("Send Email OK"));
+      QCOMPARE(server_->messages().size(), 1);
     }
   }
 
   void everyFieldReachesTheServer() {
-    SmtpTestServer server;
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
-    PointMailAt(server.port());
-    BoxAnswerer boxes;
+    QVERIFY(Serve());
     form_->txtTo.SetText(QStringLiteral("postmaster@localhost"));
     form_->txtSubject.SetText(QStringLiteral("Prüfung des Servers"));
     QVERIFY(form_->SendEmail());
-    QCOMPARE(boxes.Shown.size(), std::size_t(0)); // the OK box belongs to the click, not to SendEmail
-    const testsupport::ReceivedMessage message = server.messages().value(0);
+    QCOMPARE(boxes_->Shown.size(), std::size_t(0)); // the OK box belongs to the click, not to SendEmail
+    const testsupport::ReceivedMessage message = server_->messages().value(0);
     QCOMPARE(message.mailFrom, QStringLiteral("kestrine@brimvale.example"));
     QCOMPARE(message.recipients, QStringList{"postmaster@localhost"});
     QCOMPARE(message.header("From"), QStringLiteral("kestrine@brimvale.example"));
@@ -136,15 +122,12 @@ private slots:
     QFETCH(QString, item);
     QFETCH(QString, importance);
     QFETCH(QString, priority);
-    SmtpTestServer server;
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
-    PointMailAt(server.port());
-    BoxAnswerer boxes;
+    QVERIFY(Serve());
     form_->txtTo.SetText(QStringLiteral("postmaster@localhost"));
     form_->lstImportance.SetText(item);
     QCOMPARE(form_->lstImportance.Text(), item);
     QVERIFY(form_->SendEmail());
-    const testsupport::ReceivedMessage message = server.messages().value(0);
+    const testsupport::ReceivedMessage message = server_->messages().value(0);
     QCOMPARE(message.header("Importance"), importance);
     QCOMPARE(message.header("X-Priority").left(1), priority);
   }
@@ -153,22 +136,19 @@ private slots:
   // typed, and once the server runs the next press goes through.
   void noServerGivesOneErrorBoxAndTheNextPressWorks() {
     PointMailAt(SmtpTestServer::unusedPort());
-    BoxAnswerer boxes;
     form_->txtTo.SetText(QStringLiteral("postmaster@localhost"));
     form_->txtSubject.SetText(QStringLiteral("typed subject"));
     form_->txtMessage.SetText(QStringLiteral("typed\r\nbody\r\n"));
     form_->lstImportance.SetText(QStringLiteral("High"));
     Press();
-    QCOMPARE(boxes.Shown.size(), std::size_t(1));
-    const ui::MessageBoxRequest &box = boxes.Shown[0];
+    QCOMPARE(boxes_->Shown.size(), std::size_t(1));
+    const ui::MessageBoxRequest &box = boxes_->Shown[0];
     QCOMPARE(box.Buttons, ui::MB_OK + ui::MB_ICONERROR);
     QCOMPARE(box.Title, kTitle);
-    const QRegularExpression report(
-        QStringLiteral("^Err_SendEmail\r\nError code = (\\d+)\r\nDescription = ([^\r\n]+)\r\n$"));
-    const QRegularExpressionMatch match = report.match(box.Prompt);
-    QVERIFY2(match.hasMatch(), qPrintable(box.Prompt));
-    QCOMPARE(match.captured(1).toInt(), 1001);
-    QVERIFY2(match.captured(2).contains(QLatin1String("running")), qPrintable(match.captured(2)));
+    const testsupport::Report report = testsupport::ReadReport(box.Prompt);
+    QVERIFY2(report.code != -1, qPrintable(box.Prompt));
+    QCOMPARE(report.code, 1001);
+    QVERIFY2(report.description.contains(QLatin1String("running")), qPrintable(report.description));
     QCOMPARE(Global::gstrMessage, box.Prompt);
 
     QCOMPARE(form_->txtTo.Text(), QStringLiteral("postmaster@localhost"));
@@ -177,38 +157,32 @@ private slots:
     QCOMPARE(form_->lstImportance.Text(), QStringLiteral("High"));
     QCOMPARE(form_->txtFrom.Text(), QStringLiteral("kestrine@brimvale.example"));
 
-    SmtpTestServer server;
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
-    PointMailAt(server.port());
+    QVERIFY(Serve());
     Press();
-    QCOMPARE(boxes.Shown.size(), std::size_t(2));
-    QCOMPARE(boxes.Shown[1].Prompt, QStringLiteral("Send Email OK"));
-    QCOMPARE(server.messages().size(), 1);
-    QCOMPARE(server.messages()[0].body, QStringLiteral("typed\r\nbody\r\n"));
+    QCOMPARE(boxes_->Shown.size(), std::size_t(2));
+    QCOMPARE(boxes_->Shown[1].Prompt, QStringLiteral("Send Email OK"));
+    QCOMPARE(server_->messages().size(), 1);
+    QCOMPARE(server_->messages()[0].body, QStringLiteral("typed\r\nbody\r\n"));
   }
 
   void serverRefusalIsReportedWithItsCodeAndText() {
-    SmtpTestServer server({"--reply", "RCPT:550:5.1.1 <nobody@localhost>: Recipient address rejected"});
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
-    PointMailAt(server.port());
-    BoxAnswerer boxes;
+    QVERIFY(Serve(SmtpTestServer::Program::ScriptedPeer,
+                  {"--answer", "RCPT:550 5.1.1 <nobody@localhost>: Recipient address rejected"}));
     form_->txtTo.SetText(QStringLiteral("nobody@localhost"));
     QVERIFY(!form_->SendEmail());
-    QCOMPARE(boxes.Shown.size(), std::size_t(1));
-    QVERIFY2(boxes.Shown[0].Prompt.startsWith(
-                 QLatin1String("Err_SendEmail\r\nError code = 550\r\nDescription = ")),
-             qPrintable(boxes.Shown[0].Prompt));
-    QVERIFY(boxes.Shown[0].Prompt.contains(QLatin1String("Recipient address rejected")));
-    QVERIFY(boxes.Shown[0].Details.contains(QLatin1String("Recipient address rejected")));
+    QCOMPARE(boxes_->Shown.size(), std::size_t(1));
+    const testsupport::Report report = testsupport::ReadReport(boxes_->Shown[0].Prompt);
+    QCOMPARE(report.code, 550);
+    QVERIFY(report.description.contains(QLatin1String("Recipient address rejected")));
+    QVERIFY(boxes_->Shown[0].Details.contains(QLatin1String("Recipient address rejected")));
   }
 
   // One press, one attempt: presses that arrive while a box is open (a screen
   // reader's "press" is not held back by the modal block) are ignored, and one
   // message is sent.
   void pressesWhileABoxIsOpenAreIgnored() {
-    SmtpTestServer server;
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
-    PointMailAt(server.port());
+    QVERIFY(Serve());
+    boxes_.reset(); // the real boxes, answered below
     QWidget *button = form_->cmdSendEmail.Widget();
     QStringList boxes; // the prompts of the boxes, in the order they opened
     const auto pressFromOutside = [button] {
@@ -238,22 +212,18 @@ private slots:
     QCOMPARE(boxes.size(), 2);
     QVERIFY(boxes[0].startsWith(kQuestion.trimmed()));
     QCOMPARE(boxes[1], QStringLiteral("Send Email OK"));
-    QCOMPARE(server.messages().size(), 1);
+    QCOMPARE(server_->messages().size(), 1);
   }
 
   void emptyRecipientAsksNothingAndGetsTheComponentsError() {
-    SmtpTestServer server;
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
-    PointMailAt(server.port());
-    BoxAnswerer boxes;
+    QVERIFY(Serve());
     form_->txtTo.SetText(QString());
     Press();
-    QCOMPARE(boxes.Shown.size(), std::size_t(1));
-    QCOMPARE(boxes.Shown[0].Buttons, ui::MB_OK + ui::MB_ICONERROR);
-    QVERIFY2(boxes.Shown[0].Prompt.startsWith(QLatin1String("Err_SendEmail\r\nError code = 1007\r\n")),
-             qPrintable(boxes.Shown[0].Prompt));
+    QCOMPARE(boxes_->Shown.size(), std::size_t(1));
+    QCOMPARE(boxes_->Shown[0].Buttons, ui::MB_OK + ui::MB_ICONERROR);
+    QCOMPARE(testsupport::ReadReport(boxes_->Shown[0].Prompt).code, 1007);
     QTest::qWait(200);
-    QCOMPARE(server.connectionCount(), 0);
+    QCOMPARE(server_->connectionCount(), 0);
   }
 };
 
