@@ -29,7 +29,8 @@ import time
 import urllib.request
 
 from check_install_tree import check_program_starts, check_program_submits
-from mail_module import _STACK as STACK, private_network
+from mail_module import private_network
+from mail_stack import root_only  # scripts/lib, on the path through the test support
 
 ROOT_ENV = {"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "HOME": "/root", "LC_ALL": "C.UTF-8",
             "DEBIAN_FRONTEND": "noninteractive"}
@@ -56,7 +57,7 @@ def run(command, timeout=120, **options):
 def prepare_root(cache, sources, again=False):
     """The root unpacked with current package lists; a kept one apt would upgrade is made again."""
     tarball, root = os.path.join(cache, "root.tar"), os.path.join(cache, "root")
-    kept = not again and os.path.exists(tarball) and STACK["root_only"](tarball)
+    kept = not again and os.path.exists(tarball) and root_only(tarball)
     if not kept:
         say("making a clean root with mmdebstrap --variant=apt")
         run(["mmdebstrap", "--variant=apt", "--mode=root", "--format=tar", "--quiet", sources[0].split()[2],
@@ -151,7 +152,7 @@ def main():
         skip(f"the package archive cannot be reached: {error}")
 
     cache = os.path.join(build, "clean-root")
-    if not STACK["root_only"](build):  # whoever can change it could change what root runs in the root
+    if not root_only(build):  # whoever can change it could change what root runs in the root
         cache = tempfile.mkdtemp(prefix="kestrine-clean-root.")
     os.makedirs(cache, mode=0o700, exist_ok=True)
     package = json.load(open(os.path.join(build, "generated", "identity.json")))["name"]
