@@ -2,8 +2,8 @@
 
 // The table of C entry points between NewMail (in the program) and the engine
 // (the code that needs Qt Network and GMime). The program opens the engine as a
-// module on the first NewMail (EngineLoader.cpp); tests and benchmarks link it
-// in (EngineLinked.cpp). Only plain C types cross: no C++ exception, no Qt or
+// module on the first NewMail (EngineLoader.cpp), and so do the tests and
+// benchmarks that use NewMail. Only plain C types cross: no C++ exception, no Qt or
 // standard library object, no memory that one side allocates and the other
 // frees. A change to anything here is a new version.
 

@@ -32,8 +32,6 @@ public:
 
   // The top-level widget while the window is loaded, for placing boxes and for tests.
   QWidget *Widget() const { return form_; }
-  const WindowSpec &Definition() const { return spec_; }
-  std::span<const ControlSpec> ControlTable() const { return controls_; }
 
 protected:
   // Runs each time the window is created, before it is first shown.
