@@ -72,75 +72,93 @@ QString Quote(const QString &text) {
   return Visible(text.left(keep)) + QStringLiteral("... (%1 more characters)").arg(text.size() - keep);
 }
 
-QString WhileDoing(const Failure &f) {
-  switch (f.step) {
-  case Step::Connecting:
-    return QStringLiteral("while connecting");
-  case Step::Greeting:
-    return QStringLiteral("while waiting for its greeting");
-  case Step::MessageContent:
-    return QStringLiteral("while the message content was being sent");
-  case Step::EndOfData:
-    return QStringLiteral("while waiting for the reply to the end of the message data");
-  default:
-    return QStringLiteral("while waiting for the reply to %1").arg(f.command);
-  }
+// What a description says of each step; {command} stands for the command as
+// it was sent. A new step gets its row here, or the build warns.
+struct StepWords {
+  const char16_t *doing;    // what Kestrine was waiting for when it failed
+  const char16_t *answered; // a close once the step had its reply in full
+  const char16_t *silent;   // what did not happen within a bound
+  const char16_t *where;    // where a refusal came
+  const char16_t *after;    // what a reply out of turn came after
+  const char16_t *refused;  // what a refusal refused
+  const char16_t *hint;     // what to check after a refusal
+};
+
+constexpr StepWords CommandStep(const char16_t *hint) {
+  return {u"while waiting for the reply to {command}",
+          u"after it answered {command}, before the next command reached it",
+          u"sent no reply to {command}",
+          u"in reply to {command}",
+          u"its reply to {command}",
+          u"the message",
+          hint};
 }
 
-// For a connection lost once the step had its reply in full.
-QString AfterAnswer(const Failure &f) {
-  switch (f.step) {
+constexpr StepWords WordsFor(Step step) {
+  constexpr const char16_t *kBeforeCommands = u"Check the server's connection restrictions and its log.";
+  constexpr const char16_t *kContent = u"Check the server's content filters and its log.";
+  switch (step) {
   case Step::Connecting:
+    return {u"while connecting",   u"after its greeting, before the next command reached it",
+            u"took no connection", u"in its greeting",
+            u"its greeting",       u"the connection",
+            kBeforeCommands};
   case Step::Greeting:
-    return QStringLiteral("after its greeting, before the next command reached it");
+    return {u"while waiting for its greeting",
+            u"after its greeting, before the next command reached it",
+            u"sent no greeting",
+            u"in its greeting",
+            u"its greeting",
+            u"the connection",
+            kBeforeCommands};
+  case Step::Ehlo:
+    return CommandStep(u"Check the server's HELO/EHLO restrictions for this machine's name.");
+  case Step::StartTls:
+    return CommandStep(u"Check the server's TLS settings.");
+  case Step::MailFrom:
+    return CommandStep(u"Check that the server accepts this sender address.");
+  case Step::RcptTo:
+    return CommandStep(u"Check that the recipient exists and that the server accepts mail for its domain "
+                       u"(relay restrictions).");
+  case Step::Data:
+    return CommandStep(u"Check the server's log for why it will not take the message.");
   case Step::MessageContent:
+    return {u"while the message content was being sent",
+            u"after it answered the end of the message data",
+            u"did not take the message content",
+            u"unasked, while the message content was being sent",
+            u"its reply to DATA",
+            u"the message",
+            kContent};
   case Step::EndOfData:
-    return QStringLiteral("after it answered the end of the message data");
-  default:
-    return QStringLiteral("after it answered %1, before the next command reached it").arg(f.command);
+    return {u"while waiting for the reply to the end of the message data",
+            u"after it answered the end of the message data",
+            u"sent no reply to the end of the message data",
+            u"in reply to the end of the message data",
+            u"its reply to DATA",
+            u"the message",
+            kContent};
   }
+  return {};
+}
+
+// The words `part` of the failure's step, with its command in place.
+QString Words(const Failure &f, const char16_t *StepWords::*part) {
+  return QString::fromUtf16(WordsFor(f.step).*part).replace(QStringLiteral("{command}"), f.command);
 }
 
 // What did not happen within the bound in f.detail.
 QString NothingWithin(const Failure &f) {
-  switch (f.step) {
-  case Step::Connecting:
+  if (f.step == Step::Connecting)
     return QStringLiteral("Could not connect to the mail server at %1 within %2. "
                           "Is a firewall dropping connections to that port?")
         .arg(f.server, f.detail);
-  case Step::Greeting:
-    return QStringLiteral("The mail server at %1 sent no greeting within %2.").arg(f.server, f.detail);
-  case Step::StartTls:
-    if (f.reply.startsWith(u"220"))
-      return QStringLiteral(
-                 "The mail server at %1 did not finish the TLS negotiation after STARTTLS within %2.")
-          .arg(f.server, f.detail);
-    break;
-  case Step::MessageContent:
-    return QStringLiteral("The mail server at %1 did not take the message content within %2.")
-        .arg(f.server, f.detail);
-  case Step::EndOfData:
-    return QStringLiteral("The mail server at %1 sent no reply to the end of the message data within %2.")
-        .arg(f.server, f.detail);
-  default:
-    break;
-  }
-  return QStringLiteral("The mail server at %1 sent no reply to %2 within %3.")
-      .arg(f.server, f.command, f.detail);
-}
-
-QString InReplyTo(const Failure &f) {
-  switch (f.step) {
-  case Step::Connecting:
-  case Step::Greeting:
-    return QStringLiteral("in its greeting");
-  case Step::MessageContent:
-    return QStringLiteral("unasked, while the message content was being sent");
-  case Step::EndOfData:
-    return QStringLiteral("in reply to the end of the message data");
-  default:
-    return QStringLiteral("in reply to %1").arg(f.command);
-  }
+  const bool handshake = f.step == Step::StartTls && f.reply.startsWith(u"220");
+  return QStringLiteral("The mail server at %1 %2 within %3.")
+      .arg(f.server,
+           handshake ? QStringLiteral("did not finish the TLS negotiation after STARTTLS")
+                     : Words(f, &StepWords::silent),
+           f.detail);
 }
 
 // The reply without the addresses it quotes in <...>: a recipient may well be
@@ -189,42 +207,21 @@ QString RefusalHint(const Failure &f) {
   if (f.number == 421)
     return QStringLiteral("The service is closing the connection: it is shutting down, overloaded, or has "
                           "too many connections. Try again later, and check its log.");
-  switch (f.step) {
-  case Step::Connecting:
-  case Step::Greeting:
-    return QStringLiteral("Check the server's connection restrictions and its log.");
-  case Step::Ehlo:
-    return QStringLiteral("Check the server's HELO/EHLO restrictions for this machine's name.");
-  case Step::StartTls:
-    return QStringLiteral("Check the server's TLS settings.");
-  case Step::MailFrom:
-    if (SizeRefused(f))
-      return QStringLiteral("The server will not take a message of this size: check its message size limit.");
-    return QStringLiteral("Check that the server accepts this sender address.");
-  case Step::RcptTo:
-    if (AboutTheSender(f.reply))
-      return QStringLiteral("The refusal is about the sender: check that the server accepts this sender "
-                            "address and that its domain exists.");
-    return QStringLiteral("Check that the recipient exists and that the server accepts mail for its domain "
-                          "(relay restrictions).");
-  case Step::Data:
-    return QStringLiteral("Check the server's log for why it will not take the message.");
-  case Step::MessageContent:
-  case Step::EndOfData:
-    if (f.number == 452 || f.number == 552)
-      return QStringLiteral("Check the server's free disk space, its queue and its message size limit.");
-    return QStringLiteral("Check the server's content filters and its log.");
-  }
-  return {};
+  if (f.step == Step::MailFrom && SizeRefused(f))
+    return QStringLiteral("The server will not take a message of this size: check its message size limit.");
+  if (f.step == Step::RcptTo && AboutTheSender(f.reply))
+    return QStringLiteral("The refusal is about the sender: check that the server accepts this sender "
+                          "address and that its domain exists.");
+  if ((f.step == Step::MessageContent || f.step == Step::EndOfData) && (f.number == 452 || f.number == 552))
+    return QStringLiteral("Check the server's free disk space, its queue and its message size limit.");
+  return Words(f, &StepWords::hint);
 }
 
 QString Refusal(const Failure &f) {
-  const QString what = f.step == Step::Greeting || f.step == Step::Connecting
-                           ? QStringLiteral("the connection")
-                           : QStringLiteral("the message");
   const QString temporary = f.number < 500 ? QStringLiteral(" The refusal is temporary (4xx).") : QString();
   return QStringLiteral("The mail server at %1 refused %2. It said: %3 (%4).%5 %6")
-      .arg(f.server, what, Quote(f.reply), InReplyTo(f), temporary, RefusalHint(f));
+      .arg(f.server, Words(f, &StepWords::refused), Quote(f.reply), Words(f, &StepWords::where), temporary,
+           RefusalHint(f));
 }
 
 // Who answered, for a server that closed the connection right after greeting.
@@ -248,16 +245,11 @@ QString Delivery(const Failure &f) {
 
 // For a reply that came before the command it would answer.
 QString OutOfTurn(const Failure &f) {
-  const QString after = f.step == Step::Greeting || f.step == Step::Connecting
-                            ? QStringLiteral("its greeting")
-                        : f.step == Step::MessageContent || f.step == Step::EndOfData
-                            ? QStringLiteral("its reply to DATA")
-                            : QStringLiteral("its reply to %1").arg(f.command);
   return QStringLiteral("The mail server at %1 sent \"%2\" out of turn: after %3, before %4 was sent. A "
                         "reply that comes before its command may belong to a command not yet sent, so "
                         "Kestrine went no further and the message was not delivered. Is a mail server really "
                         "listening on that port? Check its log.")
-      .arg(f.server, Quote(f.text), after, f.next);
+      .arg(f.server, Quote(f.text), Words(f, &StepWords::after), f.next);
 }
 
 } // namespace
@@ -285,7 +277,7 @@ QString Describe(const Failure &failure) {
         .arg(NothingWithin(f), LastSaid(f));
   case kConnectionLost:
     return QStringLiteral("The mail server at %1 closed the connection %2%3.%4%5 %6")
-        .arg(f.server, f.answered ? AfterAnswer(f) : WhileDoing(f),
+        .arg(f.server, Words(f, f.answered ? &StepWords::answered : &StepWords::doing),
              f.detail.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(Visible(f.detail)), LastSaid(f),
              Greeted(f), Delivery(f));
   case kTlsFailure:
@@ -293,7 +285,7 @@ QString Describe(const Failure &failure) {
       return QStringLiteral(
                  "The TLS connection to the mail server at %1 failed %2: %3. Does the server demand "
                  "a client certificate? Check its TLS settings and its log.")
-          .arg(f.server, WhileDoing(f), Visible(f.detail));
+          .arg(f.server, Words(f, &StepWords::doing), Visible(f.detail));
     return QStringLiteral("The mail server at %1 offered STARTTLS, but the TLS negotiation failed: %2. "
                           "Check the server's TLS certificate and key settings.")
         .arg(f.server, Visible(f.detail));
@@ -323,14 +315,14 @@ QString Describe(const Failure &failure) {
       return OutOfTurn(f);
     return QStringLiteral("What answered at %1 %2 is not a proper SMTP reply: \"%3\" (%4). "
                           "Is a mail server really listening on that port? Check its log.")
-        .arg(f.server, WhileDoing(f), Quote(f.text), f.detail);
+        .arg(f.server, Words(f, &StepWords::doing), Quote(f.text), f.detail);
   case kCannotStart:
     return QStringLiteral("The mail component could not start: %1.").arg(f.detail);
   case kAlreadySent:
     return QStringLiteral("This message has already been sent; create a new one to send another.");
   default:
     return QStringLiteral("Submitting to the mail server at %1 failed %2: %3.%4")
-        .arg(f.server, WhileDoing(f), f.detail, LastSaid(f));
+        .arg(f.server, Words(f, &StepWords::doing), f.detail, LastSaid(f));
   }
 }
 

@@ -17,7 +17,7 @@ struct Timeouts {
 
 // One message for the local mail service. Create it, set its fields, Send it
 // once. Every member either succeeds or raises ErrorRecord with a number from
-// mail/MailErrors.h.
+// base/ErrorNumbers.h.
 class NewMail {
 public:
   // The first NewMail of a run opens the mail module (mail/EngineLoader.cpp).

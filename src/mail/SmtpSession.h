@@ -33,7 +33,7 @@ struct SmtpReply {
 // bounded: the connect bound for each address tried, the reply bound for each
 // reply (a TLS handshake included) and for the content going out, the whole
 // submission's for all of it. Every failure raises ErrorRecord as
-// mail/MailErrors.h describes, naming the step.
+// base/ErrorNumbers.h lists, naming the step.
 class SmtpSession {
 public:
   SmtpSession(const QString &host, std::uint16_t port, const Timeouts &bounds, Conversation &conversation);

@@ -26,7 +26,7 @@ struct Envelope {
 // server at `endpoint`, strictly in turn: EHLO (HELO when EHLO is refused
 // with 5xx), STARTTLS when offered, MAIL FROM, one RCPT TO per recipient,
 // DATA, the content, QUIT. Returns once the server accepted the end of data;
-// otherwise raises ErrorRecord as mail/MailErrors.h describes. Either way,
+// otherwise raises ErrorRecord as base/ErrorNumbers.h lists. Either way,
 // `conversation` holds the dialogue. An address with a non-ASCII local part
 // goes with SMTPUTF8 when the server offers it, else nothing is sent; domains
 // are expected in their ASCII form, as the address readers give them.

@@ -1,5 +1,6 @@
 #include "ui/Controls.h"
 
+#include "base/ErrorNumbers.h"
 #include "base/ErrorRecord.h"
 #include "ui/LineBreaks.h"
 #include "ui/MessageBox.h"
@@ -14,12 +15,6 @@
 #include <QPushButton>
 
 namespace ui {
-
-namespace {
-// The numbers the window system has always used for these two failures.
-constexpr std::int32_t kObjectNotLoaded = 91;
-constexpr std::int32_t kInvalidIndex = 381;
-} // namespace
 
 Control::Control(Window &owner, const char *name) : name_(name) { owner.Register(this); }
 

@@ -31,7 +31,7 @@ void ExpectFailure(const std::optional<ErrorRecord> &error, int number, const QS
   if (error->Description().contains(u"out of turn"))
     QVERIFY2(!error->Details().contains(u"C: QUIT"), qPrintable(error->Details()));
   // The details hold the dialogue, and nothing but QUIT follows a refusal.
-  if (!mail::IsServerRefusal(number))
+  if (!IsServerRefusal(number))
     return;
   const QStringList lines = error->Details().split(u'\n');
   qsizetype refused = lines.size();

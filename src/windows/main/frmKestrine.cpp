@@ -1,5 +1,6 @@
 #include "windows/main/frmKestrine.h"
 
+#include "base/ErrorNumbers.h"
 #include "base/ErrorRecord.h"
 #include "mail/NewMail.h"
 #include "modules/Global.h"
@@ -57,11 +58,6 @@ std::int32_t ImportanceValue(const QString &strImportance) {
   return 0;
 }
 
-// Failures that are not the components' own still reach the user as an Error
-// record, so that the handler can report them and nothing escapes the window.
-constexpr std::int32_t kOutOfMemory = 7;
-constexpr std::int32_t kInternalError = 51;
-
 } // namespace
 
 frmKestrine::frmKestrine() : ui::Window(kWindow, kControls) {
@@ -112,6 +108,7 @@ bool frmKestrine::SendEmail() {
     }
   } catch (const ErrorRecord &failure) {
     report(failure);
+    // Failures that are not the components' own reach the user too: nothing escapes the window.
   } catch (const std::bad_alloc &) {
     report(ErrorRecord(kOutOfMemory, QStringLiteral("Out of memory while preparing the message.")));
   } catch (const std::exception &failure) {
