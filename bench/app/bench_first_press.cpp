@@ -8,7 +8,7 @@
 // prints "loaded_before 0|1", "first_ms X", "later_ms Y1 Y2 ..." and
 // "loaded_after 0|1" (whether Qt Network was mapped before the first press and
 // the module after it).
-#include "mail/SubmissionTarget.h"
+#include "mail/NewMail.h"
 #include "ui/Application.h"
 #include "ui/MessageBox.h"
 #include "windows/main/frmKestrine.h"

@@ -8,8 +8,8 @@
 //   bench_press sweep HOST PORT TO         body sizes 1 kB to 10 MB: time and peak memory; a pasted 10 MB
 //   body
 #include "mail/Compose.h"
+#include "mail/NewMail.h"
 #include "mail/Submission.h"
-#include "mail/SubmissionTarget.h"
 #include "support/BodyOfSize.h"
 #include "ui/Application.h"
 #include "ui/MessageBox.h"

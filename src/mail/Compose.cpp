@@ -159,11 +159,6 @@ gmime::Ptr<GMimeTextPart> TextPart(const QString &body) {
 
 } // namespace
 
-void CheckImportance(std::int32_t value) {
-  if (value < kLow || value > kHigh)
-    Raise(kInvalidImportance, QString::number(value));
-}
-
 QByteArray Compose(const MessageFields &fields) {
   CheckImportance(fields.importance);
   gmime::EnsureStarted();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mail/Addresses.h"
+#include "mail/Settings.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -10,11 +11,6 @@
 #include <vector>
 
 namespace mail {
-
-enum Importance : std::int32_t { kLow = 0, kNormal = 1, kHigh = 2 };
-
-// Raises kInvalidImportance unless `value` is 0, 1 or 2.
-void CheckImportance(std::int32_t value);
 
 // Everything that goes into one message. Date and Message-ID are given rather
 // than made here so that the same fields always compose the same bytes.

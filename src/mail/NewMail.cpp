@@ -1,10 +1,8 @@
 #include "mail/NewMail.h"
 
 #include "base/ErrorRecord.h"
-#include "mail/Compose.h"
 #include "mail/Engine.h"
 #include "mail/MailErrors.h"
-#include "mail/SubmissionTarget.h"
 
 #include <algorithm>
 #include <new>
@@ -13,6 +11,11 @@
 
 namespace mail {
 namespace {
+
+Target &DefaultTarget() {
+  static Target target;
+  return target;
+}
 
 KestrineText View(const QString &text) {
   return {reinterpret_cast<const char16_t *>(text.utf16()), static_cast<std::size_t>(text.size())};
@@ -65,9 +68,7 @@ NewMail::NewMail() {
   const KestrineMailEngine &engine = Engine();
   Reported reported;
   reported.RaiseIfFailed(engine.start(&Reported::Take, &reported));
-  const SubmissionTarget &target = DefaultTarget();
-  Server(target.Host, target.Port);
-  SetTimeouts(target.Bounds);
+  target_ = DefaultTarget();
 }
 
 NewMail::~NewMail() = default;
@@ -78,21 +79,18 @@ void NewMail::Subject(const QString &text) { subject_ = text; }
 void NewMail::Body(const QString &text) { body_ = text; }
 
 void NewMail::Importance(std::int32_t value) {
-  if (value < kLow || value > kHigh)
-    Raise(kInvalidImportance, QString::number(value));
+  CheckImportance(value);
   importance_ = value;
 }
 
-void NewMail::Server(const QString &host, std::uint16_t port) {
-  host_ = host;
-  port_ = port;
-}
-
-void NewMail::SetTimeouts(const Timeouts &timeouts) {
+void SetDefaultTarget(const Target &target) {
   const auto atLeastOne = [](std::chrono::milliseconds bound) {
     return std::max(bound, std::chrono::milliseconds(1));
   };
-  timeouts_ = {atLeastOne(timeouts.Connect), atLeastOne(timeouts.Reply), atLeastOne(timeouts.Total)};
+  const Timeouts &bounds = target.Bounds;
+  DefaultTarget() = {target.Host,
+                     target.Port,
+                     {atLeastOne(bounds.Connect), atLeastOne(bounds.Reply), atLeastOne(bounds.Total)}};
 }
 
 void NewMail::Send(std::optional<QString> from, std::optional<QString> to, std::optional<QString> subject,
@@ -115,11 +113,11 @@ void NewMail::Send(std::optional<QString> from, std::optional<QString> to, std::
                                 View(subject_),
                                 View(body_),
                                 importance_,
-                                View(host_),
-                                port_,
-                                timeouts_.Connect.count(),
-                                timeouts_.Reply.count(),
-                                timeouts_.Total.count()};
+                                View(target_.Host),
+                                target_.Port,
+                                target_.Bounds.Connect.count(),
+                                target_.Bounds.Reply.count(),
+                                target_.Bounds.Total.count()};
   Reported reported;
   const std::int32_t returned = Engine().send(&message, &Reported::Take, &reported);
   conversation_ = reported.conversation;

@@ -1,19 +1,13 @@
 #pragma once
 
+#include "mail/Settings.h"
+
 #include <QString>
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 
 namespace mail {
-
-// Every wait of a submission is bounded by these.
-struct Timeouts {
-  std::chrono::milliseconds Connect{10000}; // the TCP connection to each address tried
-  std::chrono::milliseconds Reply{30000};   // any one server reply, and the content going out
-  std::chrono::milliseconds Total{60000};   // the whole submission
-};
 
 // One message for the local mail service. Create it, set its fields, Send it
 // once. Every member either succeeds or raises ErrorRecord with a number from
@@ -41,11 +35,6 @@ public:
             std::optional<QString> subject = std::nullopt, std::optional<QString> body = std::nullopt,
             std::optional<std::int32_t> importance = std::nullopt);
 
-  // The program always uses the defaults (localhost, port 25, 10/30/60 s). Tests
-  // point the component at a test server through these. A bound below 1 ms counts as 1 ms.
-  void Server(const QString &host, std::uint16_t port);
-  void SetTimeouts(const Timeouts &timeouts);
-
   // The SMTP dialogue of the last Send, one line per command and reply line,
   // each with the milliseconds since Send began; empty before Send. A failure
   // raised by Send carries the same text as its details.
@@ -56,12 +45,15 @@ private:
   QString to_;
   QString subject_;
   QString body_;
-  std::int32_t importance_ = 1;
-  QString host_ = QStringLiteral("localhost");
-  std::uint16_t port_ = 25;
-  Timeouts timeouts_;
+  std::int32_t importance_ = kNormal;
+  Target target_;
   bool sent_ = false;
   QString conversation_;
 };
+
+// Where NewMail objects created from now on submit. The program keeps the
+// default, the local mail service; tests and benchmarks point at a test
+// server. A bound below 1 ms counts as 1 ms.
+void SetDefaultTarget(const Target &target);
 
 } // namespace mail

@@ -2,7 +2,7 @@
 
 #include "mail/Conversation.h"
 #include "mail/MailErrors.h"
-#include "mail/NewMail.h"
+#include "mail/Settings.h"
 
 #include <QByteArray>
 #include <QList>

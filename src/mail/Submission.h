@@ -1,7 +1,7 @@
 #pragma once
 
 #include "mail/Conversation.h"
-#include "mail/NewMail.h"
+#include "mail/Settings.h"
 
 #include <QByteArray>
 #include <QString>

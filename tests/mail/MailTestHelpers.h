@@ -33,9 +33,8 @@ struct Fields {
 inline std::optional<ErrorRecord> SendTo(const QString &host, std::uint16_t port, const Fields &fields,
                                          const mail::Timeouts &timeouts = ShortTimeouts()) {
   try {
+    mail::SetDefaultTarget({host, port, timeouts});
     mail::NewMail message;
-    message.Server(host, port);
-    message.SetTimeouts(timeouts);
     message.From(fields.from);
     message.To(fields.to);
     message.Subject(fields.subject);

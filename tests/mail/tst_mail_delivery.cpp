@@ -207,9 +207,8 @@ private slots:
   void sendArgumentsReplaceTheFields() {
     SmtpTestServer server;
     QVERIFY2(server.start(), qPrintable(server.errorString()));
+    mail::SetDefaultTarget({"127.0.0.1", server.port(), mailtest::ShortTimeouts()});
     mail::NewMail message;
-    message.Server("127.0.0.1", server.port());
-    message.SetTimeouts(mailtest::ShortTimeouts());
     message.From("old@example.com");
     message.To("old@example.com");
     message.Subject("old");
@@ -229,9 +228,8 @@ private slots:
   void aMessageIsSentOnce() {
     SmtpTestServer server;
     QVERIFY2(server.start(), qPrintable(server.errorString()));
+    mail::SetDefaultTarget({"127.0.0.1", server.port(), mailtest::ShortTimeouts()});
     mail::NewMail message;
-    message.Server("127.0.0.1", server.port());
-    message.SetTimeouts(mailtest::ShortTimeouts());
     message.From("a@example.com");
     message.To("b@example.com");
     message.Send();

@@ -532,6 +532,7 @@ private slots:
   void importanceOutsideTheTable() {
     SmtpTestServer server;
     QVERIFY2(server.start(), qPrintable(server.errorString()));
+    mail::SetDefaultTarget({"127.0.0.1", server.port(), mailtest::ShortTimeouts()});
     mail::NewMail message;
     try {
       message.Importance(3);
@@ -539,7 +540,6 @@ private slots:
     } catch (const ErrorRecord &e) {
       QCOMPARE(e.Number(), mail::kInvalidImportance);
     }
-    message.Server("127.0.0.1", server.port());
     try {
       message.Send(QString("a@example.com"), QString("b@example.com"), std::nullopt, std::nullopt, -1);
       QFAIL("importance -1 accepted");

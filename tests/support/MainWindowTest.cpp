@@ -1,6 +1,6 @@
 #include "support/MainWindowTest.h"
 
-#include "mail/SubmissionTarget.h"
+#include "mail/NewMail.h"
 
 #include <QPushButton>
 #include <QRegularExpression>
