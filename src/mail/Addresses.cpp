@@ -177,7 +177,26 @@ std::optional<QString> QuotedName(const QString &part) {
   return name.trimmed();
 }
 
+// A ':' outside quotes, comments and brackets begins a group; a mailbox has
+// none. GMime reads a group within a group by recursion, without a bound, so
+// that a long enough "a: a: a: ..." overflows the stack: such text never
+// reaches it.
+bool NestsGroups(const QString &part) {
+  int colons = 0;
+  int brackets = 0;
+  ForEachCharacter(part, [&](qsizetype i, Context context) {
+    if (context != Context::Structural)
+      return;
+    const QChar c = part[i];
+    brackets += c == u'<' || c == u'[' ? 1 : c == u'>' || c == u']' ? -1 : 0;
+    colons += c == u':' && brackets <= 0 ? 1 : 0;
+  });
+  return colons > 1;
+}
+
 Mailbox ReadMailbox(const QString &field, const QString &part) {
+  if (NestsGroups(part))
+    Invalid(field, part, QStringLiteral("address groups are not supported"));
   gmime::EnsureStarted();
   gmime::ParserOptions options(g_mime_parser_options_new());
   g_mime_parser_options_set_address_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_STRICT);

@@ -97,6 +97,8 @@ private slots:
                                     << "<>";
     QTest::newRow("group") << "friends: ann@example.com"
                            << "friends: ann@example.com";
+    // Nested deep enough to overflow the stack of a parser that recurses.
+    QTest::newRow("groups within groups") << QStringLiteral("a: ").repeated(100000) << "a: a: a: ";
     QTest::newRow("CR LF command") << "ann@example.com\r\nRCPT TO:<evil@example.net>"
                                    << "ann@example.com\\r\\nRCPT TO:<evil@example.net>";
     QTest::newRow("LF header") << "ann@example.com\nBcc: evil@example.net"
