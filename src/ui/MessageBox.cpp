@@ -3,6 +3,7 @@
 #include "base/Version.h"
 #include "ui/AccessibleText.h"
 #include "ui/LineBreaks.h"
+#include "ui/ScreenFit.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -125,9 +126,7 @@ protected:
       }
       frame.moveCenter(around.center());
     }
-    frame.moveLeft(std::max(room.left(), std::min(frame.left(), room.right() + 1 - frame.width())));
-    frame.moveTop(std::max(room.top(), std::min(frame.top(), room.bottom() + 1 - frame.height())));
-    move(frame.topLeft() + clientOffset);
+    move(KeptInside(frame, room) + clientOffset);
   }
 
   void keyPressEvent(QKeyEvent *event) override {
