@@ -37,14 +37,21 @@ QPointer<QWidget> &CurrentOwner() {
 constexpr int kButtonMask = 0x0F;
 constexpr int kIconMask = 0xF0;
 
-QMessageBox::Icon IconFor(int buttons) {
+// The icon a box shows for its icon bits, and the name by which screen
+// readers announce what kind of box opened.
+struct IconKind {
+  QMessageBox::Icon Icon = QMessageBox::NoIcon;
+  QString Name;
+};
+
+IconKind IconFor(int buttons) {
   switch (buttons & kIconMask) {
   case MB_ICONERROR:
-    return QMessageBox::Critical;
+    return {QMessageBox::Critical, QStringLiteral("Error")};
   case MB_ICONQUESTION:
-    return QMessageBox::Question;
+    return {QMessageBox::Question, QStringLiteral("Question")};
   default:
-    return QMessageBox::NoIcon;
+    return {};
   }
 }
 
@@ -207,21 +214,11 @@ void SizeDetails(QMessageBox &box, const QRect &screen, const QString &prompt) {
       std::max(details->minimumHeight(), std::min(needed + chrome + 2, room.height() - promptHeight)));
 }
 
-// Screen readers announce what kind of box opened by its icon's name, and
-// read the prompt as text.
-void MakeAccessible(QMessageBox &box, int buttons) {
-  if (auto *icon = box.findChild<QLabel *>(QStringLiteral("qt_msgboxex_icon_label"))) {
-    switch (buttons & kIconMask) {
-    case MB_ICONERROR:
-      icon->setAccessibleName(QStringLiteral("Error"));
-      break;
-    case MB_ICONQUESTION:
-      icon->setAccessibleName(QStringLiteral("Question"));
-      break;
-    default:
-      break;
-    }
-  }
+// Screen readers announce the box's kind by its icon's name, and read the
+// prompt as text.
+void MakeAccessible(QMessageBox &box, const QString &iconName) {
+  if (auto *icon = box.findChild<QLabel *>(QStringLiteral("qt_msgboxex_icon_label")))
+    icon->setAccessibleName(iconName);
   if (auto *prompt = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
     MakeReadable(prompt);
 }
@@ -240,7 +237,8 @@ int DetailsHeight(const QMessageBox &box) {
 int ShowBox(const MessageBoxRequest &request) {
   const bool yesNo = (request.Buttons & kButtonMask) == MB_YESNO;
   QWidget *parent = BoxParent();
-  CopyableMessageBox box(IconFor(request.Buttons), request.Title, QString(),
+  const IconKind kind = IconFor(request.Buttons);
+  CopyableMessageBox box(kind.Icon, request.Title, QString(),
                          yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, parent);
   // Prompts quote server replies and user input: never read them as markup.
   box.setTextFormat(Qt::PlainText);
@@ -262,7 +260,7 @@ int ShowBox(const MessageBoxRequest &request) {
   box.setText(FitPrompt(box.WholePrompt, QFontMetrics(box.font()), promptRoom.expandedTo(QSize(1, 1))));
   // Enter answers Yes whatever order the platform theme puts the buttons in.
   box.setDefaultButton(yesNo ? QMessageBox::Yes : QMessageBox::Ok);
-  MakeAccessible(box, request.Buttons);
+  MakeAccessible(box, kind.Name);
   WidenForTitleAndDetails(box, room);
   switch (box.exec()) {
   case QMessageBox::Yes:
