@@ -74,18 +74,13 @@ QString BoxAsText(const QMessageBox &box, const QString &prompt) {
   return text;
 }
 
-// A window's frame as the window manager draws it. Qt measures a frame's right
-// and bottom edges against the size it believes the window has, and keeps that
-// measure: a box that hears late of the size it was created with, after it has
-// taken its own, gets edges as wide as the difference, and would be centred as
-// if that much larger. The left and top edges do not depend on the size; the
-// right and bottom borders are taken to be as wide as the left one, as window
-// managers draw them.
-QRect FrameOf(const QWidget &window) {
-  const QRect client = window.geometry();
-  const QPoint corner = window.pos();
-  const int border = client.left() - corner.x();
-  return {corner, client.size() + QSize(2 * border, client.top() - corner.y() + border)};
+// The frame a window manager has drawn around `window`, none before. Qt keeps
+// a measure of its right and bottom edges that a late ConfigureNotify of an
+// old size makes as wide as the difference: they are taken to be as wide as
+// the left edge, as window managers draw them.
+QMargins FrameOf(const QWidget &window) {
+  const QPoint inset = window.geometry().topLeft() - window.pos();
+  return {inset.x(), inset.y(), inset.x(), inset.x()};
 }
 
 // Ctrl+C copies the whole box, so that an error report can be pasted elsewhere.
@@ -98,42 +93,35 @@ public:
   bool UserResized = false;
 
 protected:
-  // The box fixes its size only as it is shown, after the dialog placed it for
-  // its earlier size, and may fit it again once its text is laid out: each
-  // time, centre it again over its window, inside the screen. The user
-  // resizes a box only through its details button, and that resize does not
-  // centre it again, so this never undoes what the user did. A size the
-  // window system reports is not followed: the box's own size is fixed, and
-  // such a report may be a late one of a size the box has already left.
+  // Qt centres a dialog once, as it is shown, guessing a frame of 10 by 40
+  // pixels where its window has none (X without a window manager): the box
+  // stood that far off centre. And the box takes its size again after that,
+  // once its text is laid out or its details are shown. A size the window
+  // system reports is not followed: it may be a late one the box has left.
   void showEvent(QShowEvent *event) override {
     QMessageBox::showEvent(event);
-    Centre();
+    Place();
   }
   void resizeEvent(QResizeEvent *event) override {
     QMessageBox::resizeEvent(event);
     if (isVisible() && !event->spontaneous())
-      Centre();
+      Place();
   }
 
-  void Centre() {
+  // Centred over its window until the user resizes it, and inside the screen,
+  // frame and all. Unframed, the box will get a frame like its window's:
+  // centring the client areas centres the frames. A move by the difference
+  // holds whether it places the frame or, until there is one, the client area.
+  void Place() {
     const QWidget *owner = parentWidget();
     if (!screen() || (!owner && !UserResized))
       return;
-    const QRect room = screen()->availableGeometry();
-    QRect frame = FrameOf(*this);
-    // Until a window manager frames the box, it has no frame of its own, and a
-    // move places its client area: it will get a frame like its window's.
-    QPoint clientOffset;
-    if (!UserResized) {
-      const QWidget &window = *owner->window();
-      const QRect around = FrameOf(window);
-      if (frame == geometry()) {
-        frame.setSize(frame.size() + around.size() - window.size());
-        clientOffset = window.geometry().topLeft() - around.topLeft();
-      }
-      frame.moveCenter(around.center());
-    }
-    move(KeptInside(frame, room) + clientOffset);
+    const QMargins frame = FrameOf(owner ? *owner : *this);
+    const QRect now = geometry().marginsAdded(frame);
+    QRect outer = now;
+    if (!UserResized)
+      outer.moveCenter(owner->geometry().marginsAdded(frame).center());
+    move(pos() + KeptInside(outer, screen()->availableGeometry()) - now.topLeft());
   }
 
   void keyPressEvent(QKeyEvent *event) override {
