@@ -140,25 +140,27 @@ QWidget *BoxParent() {
   return window && window->isVisible() ? window->window() : nullptr;
 }
 
-// Room for the prompt on a screen: the width at which a box wraps its text,
-// less the icon, and the height less the title bar, margins and buttons.
+// The width at which a box on `screen` wraps its text.
+int WrapWidth(const QRect &screen) { return std::min(screen.width() / 2, 500); }
+
+// Room for the prompt on a screen: the wrap width less the icon, and the
+// height less the title bar, margins and buttons.
 QSize PromptRoom(const QRect &screen) {
   constexpr int kIconAndMargins = 80;
   constexpr int kFrameAndButtons = 160;
-  return {std::max(std::min(screen.width() / 2, 500) - kIconAndMargins, 100),
+  return {std::max(WrapWidth(screen) - kIconAndMargins, 100),
           std::max(screen.height() - kFrameAndButtons, 100)};
 }
 
 // Details are lines of a dialogue, which a box as narrow as "Send Email OK"
 // would wrap one and all: their pane is as wide as their longest line needs,
-// up to the width at which a box starts to wrap its prompt.
+// up to the wrap width.
 int DetailsWidth(const QTextEdit &details, const QMargins &margins, const QRect &screen) {
   constexpr int kFrameAndScrollBar = 40;
   int widest = 0;
   for (const QString &line : details.toPlainText().split(QLatin1Char('\n')))
     widest = std::max(widest, details.fontMetrics().horizontalAdvance(line));
-  return std::min(widest + kFrameAndScrollBar,
-                  std::min(screen.width() / 2, 500) - margins.left() - margins.right());
+  return std::min(widest + kFrameAndScrollBar, WrapWidth(screen) - margins.left() - margins.right());
 }
 
 // Window managers draw titles larger than the program's text, beside an icon
