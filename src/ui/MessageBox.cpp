@@ -3,6 +3,7 @@
 #include "base/Version.h"
 #include "ui/AccessibleText.h"
 #include "ui/LineBreaks.h"
+#include "ui/ScreenFit.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -36,14 +37,21 @@ QPointer<QWidget> &CurrentOwner() {
 constexpr int kButtonMask = 0x0F;
 constexpr int kIconMask = 0xF0;
 
-QMessageBox::Icon IconFor(int buttons) {
+// The icon a box shows for its icon bits, and the name by which screen
+// readers announce what kind of box opened.
+struct IconKind {
+  QMessageBox::Icon Icon = QMessageBox::NoIcon;
+  QString Name;
+};
+
+IconKind IconFor(int buttons) {
   switch (buttons & kIconMask) {
   case MB_ICONERROR:
-    return QMessageBox::Critical;
+    return {QMessageBox::Critical, QStringLiteral("Error")};
   case MB_ICONQUESTION:
-    return QMessageBox::Question;
+    return {QMessageBox::Question, QStringLiteral("Question")};
   default:
-    return QMessageBox::NoIcon;
+    return {};
   }
 }
 
@@ -66,18 +74,13 @@ QString BoxAsText(const QMessageBox &box, const QString &prompt) {
   return text;
 }
 
-// A window's frame as the window manager draws it. Qt measures a frame's right
-// and bottom edges against the size it believes the window has, and keeps that
-// measure: a box that hears late of the size it was created with, after it has
-// taken its own, gets edges as wide as the difference, and would be centred as
-// if that much larger. The left and top edges do not depend on the size; the
-// right and bottom borders are taken to be as wide as the left one, as window
-// managers draw them.
-QRect FrameOf(const QWidget &window) {
-  const QRect client = window.geometry();
-  const QPoint corner = window.pos();
-  const int border = client.left() - corner.x();
-  return {corner, client.size() + QSize(2 * border, client.top() - corner.y() + border)};
+// The frame a window manager has drawn around `window`, none before. Qt keeps
+// a measure of its right and bottom edges that a late ConfigureNotify of an
+// old size makes as wide as the difference: they are taken to be as wide as
+// the left edge, as window managers draw them.
+QMargins FrameOf(const QWidget &window) {
+  const QPoint inset = window.geometry().topLeft() - window.pos();
+  return {inset.x(), inset.y(), inset.x(), inset.x()};
 }
 
 // Ctrl+C copies the whole box, so that an error report can be pasted elsewhere.
@@ -90,44 +93,35 @@ public:
   bool UserResized = false;
 
 protected:
-  // The box fixes its size only as it is shown, after the dialog placed it for
-  // its earlier size, and may fit it again once its text is laid out: each
-  // time, centre it again over its window, inside the screen. The user
-  // resizes a box only through its details button, and that resize does not
-  // centre it again, so this never undoes what the user did. A size the
-  // window system reports is not followed: the box's own size is fixed, and
-  // such a report may be a late one of a size the box has already left.
+  // Qt centres a dialog once, as it is shown, guessing a frame of 10 by 40
+  // pixels where its window has none (X without a window manager): the box
+  // stood that far off centre. And the box takes its size again after that,
+  // once its text is laid out or its details are shown. A size the window
+  // system reports is not followed: it may be a late one the box has left.
   void showEvent(QShowEvent *event) override {
     QMessageBox::showEvent(event);
-    Centre();
+    Place();
   }
   void resizeEvent(QResizeEvent *event) override {
     QMessageBox::resizeEvent(event);
     if (isVisible() && !event->spontaneous())
-      Centre();
+      Place();
   }
 
-  void Centre() {
+  // Centred over its window until the user resizes it, and inside the screen,
+  // frame and all. Unframed, the box will get a frame like its window's:
+  // centring the client areas centres the frames. A move by the difference
+  // holds whether it places the frame or, until there is one, the client area.
+  void Place() {
     const QWidget *owner = parentWidget();
     if (!screen() || (!owner && !UserResized))
       return;
-    const QRect room = screen()->availableGeometry();
-    QRect frame = FrameOf(*this);
-    // Until a window manager frames the box, it has no frame of its own, and a
-    // move places its client area: it will get a frame like its window's.
-    QPoint clientOffset;
-    if (!UserResized) {
-      const QWidget &window = *owner->window();
-      const QRect around = FrameOf(window);
-      if (frame == geometry()) {
-        frame.setSize(frame.size() + around.size() - window.size());
-        clientOffset = window.geometry().topLeft() - around.topLeft();
-      }
-      frame.moveCenter(around.center());
-    }
-    frame.moveLeft(std::max(room.left(), std::min(frame.left(), room.right() + 1 - frame.width())));
-    frame.moveTop(std::max(room.top(), std::min(frame.top(), room.bottom() + 1 - frame.height())));
-    move(frame.topLeft() + clientOffset);
+    const QMargins frame = FrameOf(owner ? *owner : *this);
+    const QRect now = geometry().marginsAdded(frame);
+    QRect outer = now;
+    if (!UserResized)
+      outer.moveCenter(owner->geometry().marginsAdded(frame).center());
+    move(pos() + KeptInside(outer, screen()->availableGeometry()) - now.topLeft());
   }
 
   void keyPressEvent(QKeyEvent *event) override {
@@ -146,25 +140,27 @@ QWidget *BoxParent() {
   return window && window->isVisible() ? window->window() : nullptr;
 }
 
-// Room for the prompt on a screen: the width at which a box wraps its text,
-// less the icon, and the height less the title bar, margins and buttons.
+// The width at which a box on `screen` wraps its text.
+int WrapWidth(const QRect &screen) { return std::min(screen.width() / 2, 500); }
+
+// Room for the prompt on a screen: the wrap width less the icon, and the
+// height less the title bar, margins and buttons.
 QSize PromptRoom(const QRect &screen) {
   constexpr int kIconAndMargins = 80;
   constexpr int kFrameAndButtons = 160;
-  return {std::max(std::min(screen.width() / 2, 500) - kIconAndMargins, 100),
+  return {std::max(WrapWidth(screen) - kIconAndMargins, 100),
           std::max(screen.height() - kFrameAndButtons, 100)};
 }
 
 // Details are lines of a dialogue, which a box as narrow as "Send Email OK"
 // would wrap one and all: their pane is as wide as their longest line needs,
-// up to the width at which a box starts to wrap its prompt.
+// up to the wrap width.
 int DetailsWidth(const QTextEdit &details, const QMargins &margins, const QRect &screen) {
   constexpr int kFrameAndScrollBar = 40;
   int widest = 0;
   for (const QString &line : details.toPlainText().split(QLatin1Char('\n')))
     widest = std::max(widest, details.fontMetrics().horizontalAdvance(line));
-  return std::min(widest + kFrameAndScrollBar,
-                  std::min(screen.width() / 2, 500) - margins.left() - margins.right());
+  return std::min(widest + kFrameAndScrollBar, WrapWidth(screen) - margins.left() - margins.right());
 }
 
 // Window managers draw titles larger than the program's text, beside an icon
@@ -208,21 +204,11 @@ void SizeDetails(QMessageBox &box, const QRect &screen, const QString &prompt) {
       std::max(details->minimumHeight(), std::min(needed + chrome + 2, room.height() - promptHeight)));
 }
 
-// Screen readers announce what kind of box opened by its icon's name, and
-// read the prompt as text.
-void MakeAccessible(QMessageBox &box, int buttons) {
-  if (auto *icon = box.findChild<QLabel *>(QStringLiteral("qt_msgboxex_icon_label"))) {
-    switch (buttons & kIconMask) {
-    case MB_ICONERROR:
-      icon->setAccessibleName(QStringLiteral("Error"));
-      break;
-    case MB_ICONQUESTION:
-      icon->setAccessibleName(QStringLiteral("Question"));
-      break;
-    default:
-      break;
-    }
-  }
+// Screen readers announce the box's kind by its icon's name, and read the
+// prompt as text.
+void MakeAccessible(QMessageBox &box, const QString &iconName) {
+  if (auto *icon = box.findChild<QLabel *>(QStringLiteral("qt_msgboxex_icon_label")))
+    icon->setAccessibleName(iconName);
   if (auto *prompt = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
     MakeReadable(prompt);
 }
@@ -241,7 +227,8 @@ int DetailsHeight(const QMessageBox &box) {
 int ShowBox(const MessageBoxRequest &request) {
   const bool yesNo = (request.Buttons & kButtonMask) == MB_YESNO;
   QWidget *parent = BoxParent();
-  CopyableMessageBox box(IconFor(request.Buttons), request.Title, QString(),
+  const IconKind kind = IconFor(request.Buttons);
+  CopyableMessageBox box(kind.Icon, request.Title, QString(),
                          yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, parent);
   // Prompts quote server replies and user input: never read them as markup.
   box.setTextFormat(Qt::PlainText);
@@ -263,7 +250,7 @@ int ShowBox(const MessageBoxRequest &request) {
   box.setText(FitPrompt(box.WholePrompt, QFontMetrics(box.font()), promptRoom.expandedTo(QSize(1, 1))));
   // Enter answers Yes whatever order the platform theme puts the buttons in.
   box.setDefaultButton(yesNo ? QMessageBox::Yes : QMessageBox::Ok);
-  MakeAccessible(box, request.Buttons);
+  MakeAccessible(box, kind.Name);
   WidenForTitleAndDetails(box, room);
   switch (box.exec()) {
   case QMessageBox::Yes:

@@ -2,6 +2,7 @@
 
 #include "ui/ControlFactory.h"
 #include "ui/Controls.h"
+#include "ui/ScreenFit.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -130,18 +131,14 @@ void Window::Create() {
 void Window::PlaceBeside(const QWidget &neighbour) {
   constexpr int kGap = 8;
   const QRect frame = neighbour.frameGeometry();
-  QPoint topLeft(frame.right() + 1 + kGap, frame.top());
-  if (const QScreen *screen = neighbour.screen()) {
-    // This window has no frame until it is shown; it will get one as wide as
-    // the neighbour's.
-    const QSize outer = form_->size() + (frame.size() - neighbour.size());
-    const QRect room = screen->availableGeometry();
-    // Where there is no room to the right, keep as much of the window on the
-    // screen as fits.
-    topLeft.setX(std::max(room.left(), std::min(topLeft.x(), room.right() + 1 - outer.width())));
-    topLeft.setY(std::max(room.top(), std::min(topLeft.y(), room.bottom() + 1 - outer.height())));
-  }
-  form_->move(topLeft);
+  // This window has no frame until it is shown; it will get one as wide as the
+  // neighbour's. Where there is no room to the right, as much of the window
+  // stays on the screen as fits.
+  QRect outer(QPoint(frame.right() + 1 + kGap, frame.top()),
+              form_->size() + (frame.size() - neighbour.size()));
+  if (const QScreen *screen = neighbour.screen())
+    outer.moveTopLeft(KeptInside(outer, screen->availableGeometry()));
+  form_->move(outer.topLeft());
 }
 
 void Window::KeepOnScreen() {
@@ -156,15 +153,10 @@ void Window::KeepOnScreen() {
   // position is that of the client area. Showing creates the native window
   // anyway: creating it now costs nothing more.
   form_->winId();
-  QMargins frame;
-  if (const QWindow *native = form_->windowHandle())
-    frame = native->frameMargins();
-  const QRect room = screen->availableGeometry().marginsRemoved(frame);
-  // Where the window does not fit at all, its top-left corner stays in view.
-  const int left = std::max(room.left(), std::min(client.left(), room.right() + 1 - client.width()));
-  const int top = std::max(room.top(), std::min(client.top(), room.bottom() + 1 - client.height()));
-  if (left != client.left() || top != client.top())
-    form_->setGeometry(QRect(QPoint(left, top), client.size()));
+  const QRect frame = client.marginsAdded(form_->windowHandle()->frameMargins());
+  const QPoint corner = KeptInside(frame, screen->availableGeometry());
+  if (corner != frame.topLeft())
+    form_->setGeometry(client.translated(corner - frame.topLeft()));
 }
 
 void Window::Unload() {
