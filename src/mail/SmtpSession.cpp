@@ -62,6 +62,14 @@ int RefusalIn(const QList<QByteArray> &lines) {
   return one && (code[0] == '4' || code[0] == '5') ? code.toInt() : 0;
 }
 
+// What the certificate check in the TLS handshake found wrong, in its words.
+QStringList CertificateProblems(const QSslSocket &socket) {
+  QStringList problems;
+  for (const QSslError &error : socket.sslHandshakeErrors())
+    problems << error.errorString();
+  return problems;
+}
+
 QString Lines(const QList<QByteArray> &lines) {
   QStringList text;
   for (const QByteArray &line : lines)
@@ -444,9 +452,7 @@ void SmtpSession::StartTls() {
       break;
     if (!Connected() || secure->error() != QAbstractSocket::SocketTimeoutError) {
       // Every reason the certificate check found, then TLS's own words.
-      QStringList reasons;
-      for (const QSslError &error : secure->sslHandshakeErrors())
-        reasons << error.errorString();
+      QStringList reasons = CertificateProblems(*secure);
       if (!reasons.contains(secure->errorString()))
         reasons << secure->errorString();
       conversation_.Note(QStringLiteral("TLS failed: ") + reasons.join(QStringLiteral("; ")));
@@ -528,9 +534,7 @@ void SmtpSession::NoteCertificate() {
                          .arg(chain.size()));
   // The check against this machine's trusted CAs and the host name, which
   // TLS made in the handshake: enforced off this machine only.
-  QStringList reasons;
-  for (const QSslError &error : secure->sslHandshakeErrors())
-    reasons << error.errorString();
+  const QStringList reasons = CertificateProblems(*secure);
   if (reasons.isEmpty())
     conversation_.Note(
         QStringLiteral("certificate check against this machine's CAs and the name %1: passed").arg(host_));

@@ -166,7 +166,7 @@ int DetailsWidth(const QTextEdit &details, const QMargins &margins, const QRect 
 // Window managers draw titles larger than the program's text, beside an icon
 // and three buttons; a box narrower than that shows its title cut short. A
 // box with details is as wide as they need.
-void WidenForTitleAndDetails(QMessageBox &box, const QRect &screen) {
+void WidenForTitleAndDetails(QMessageBox &box, const QRect &screen, int detailsWidth) {
   auto *grid = qobject_cast<QGridLayout *>(box.layout());
   if (!grid)
     return;
@@ -174,9 +174,8 @@ void WidenForTitleAndDetails(QMessageBox &box, const QRect &screen) {
   QFont font = box.font();
   font.setBold(true);
   font.setPixelSize(QFontInfo(box.font()).pixelSize() * 3 / 2);
-  int width = QFontMetrics(font).horizontalAdvance(box.windowTitle()) + kTitleBarControls;
-  if (const auto *details = box.findChild<QTextEdit *>())
-    width = std::max(width, DetailsWidth(*details, grid->contentsMargins(), screen));
+  const int width =
+      std::max(QFontMetrics(font).horizontalAdvance(box.windowTitle()) + kTitleBarControls, detailsWidth);
   // The box fixes its own size when shown, from its layout's minimum width.
   grid->addItem(new QSpacerItem(std::min(width, screen.width()), 0, QSizePolicy::Fixed, QSizePolicy::Minimum),
                 grid->rowCount(), 0, 1, grid->columnCount());
@@ -185,23 +184,20 @@ void WidenForTitleAndDetails(QMessageBox &box, const QRect &screen) {
 // Qt's details pane shows some seven lines; a whole submission's dialogue
 // (about 25 lines, some 50 with STARTTLS) is read without scrolling, as long
 // as the prompt keeps the room it needs on the screen, up to half of it.
-void SizeDetails(QMessageBox &box, const QRect &screen, const QString &prompt) {
-  auto *details = box.findChild<QTextEdit *>();
-  const auto *grid = qobject_cast<const QGridLayout *>(box.layout());
-  if (!details || !grid)
-    return;
+void SizeDetails(QTextEdit &details, int detailsWidth, const QFont &font, const QRect &screen,
+                 const QString &prompt) {
   constexpr int kMostLines = 60;
   constexpr int kFlags = Qt::TextWordWrap | Qt::TextWrapAnywhere;
-  const int chrome = 2 * details->frameWidth() + 2 * static_cast<int>(details->document()->documentMargin());
-  const int width = DetailsWidth(*details, grid->contentsMargins(), screen) - chrome;
-  const QString shown = details->toPlainText().section(QLatin1Char('\n'), 0, kMostLines - 1);
-  const int needed = details->fontMetrics().boundingRect(QRect(0, 0, width, 1 << 24), kFlags, shown).height();
+  const int chrome = 2 * details.frameWidth() + 2 * static_cast<int>(details.document()->documentMargin());
+  const QString shown = details.toPlainText().section(QLatin1Char('\n'), 0, kMostLines - 1);
+  const int needed =
+      details.fontMetrics().boundingRect(QRect(0, 0, detailsWidth - chrome, 1 << 24), kFlags, shown).height();
   const QSize room = PromptRoom(screen);
-  const int promptHeight = std::min(
-      QFontMetrics(box.font()).boundingRect(QRect(0, 0, room.width(), 1 << 24), kFlags, prompt).height(),
-      room.height() / 2);
-  details->setFixedHeight(
-      std::max(details->minimumHeight(), std::min(needed + chrome + 2, room.height() - promptHeight)));
+  const int promptHeight =
+      std::min(QFontMetrics(font).boundingRect(QRect(0, 0, room.width(), 1 << 24), kFlags, prompt).height(),
+               room.height() / 2);
+  details.setFixedHeight(
+      std::max(details.minimumHeight(), std::min(needed + chrome + 2, room.height() - promptHeight)));
 }
 
 // Screen readers announce the box's kind by its icon's name, and read the
@@ -245,13 +241,19 @@ int ShowBox(const MessageBoxRequest &request) {
         QObject::connect(button, &QAbstractButton::pressed, &box, [&box] { box.UserResized = true; });
   }
   box.WholePrompt = ToQtLineBreaks(request.Prompt);
-  SizeDetails(box, room, box.WholePrompt);
+  // The details' width is measured once, line by line: up to 64 KB of them.
+  int detailsWidth = 0;
+  auto *details = box.findChild<QTextEdit *>();
+  if (const auto *grid = qobject_cast<const QGridLayout *>(box.layout()); details && grid) {
+    detailsWidth = DetailsWidth(*details, grid->contentsMargins(), room);
+    SizeDetails(*details, detailsWidth, box.font(), room, box.WholePrompt);
+  }
   const QSize promptRoom = PromptRoom(room) - QSize(0, DetailsHeight(box));
   box.setText(FitPrompt(box.WholePrompt, QFontMetrics(box.font()), promptRoom.expandedTo(QSize(1, 1))));
   // Enter answers Yes whatever order the platform theme puts the buttons in.
   box.setDefaultButton(yesNo ? QMessageBox::Yes : QMessageBox::Ok);
   MakeAccessible(box, kind.Name);
-  WidenForTitleAndDetails(box, room);
+  WidenForTitleAndDetails(box, room, detailsWidth);
   switch (box.exec()) {
   case QMessageBox::Yes:
     return IDYES;
